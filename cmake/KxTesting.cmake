@@ -1,0 +1,33 @@
+# Test registration: one GoogleTest executable per subsystem, discovered at test time so that the
+# Windows build runs its discovery under Wine too.
+include(GoogleTest)
+
+if(KX_WINDOWS)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(KX_GTEST_LIBS GTest::gtest GTest::gmock gtest_main)
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gmock ALIAS gmock)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+  set(KX_GTEST_LIBS GTest::gtest GTest::gmock GTest::gtest_main)
+endif()
+
+# kx_test(name SOURCES ... DEPS ... [PROPERTIES ...])
+function(kx_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} kx_testlib ${KX_GTEST_LIBS})
+  # 32-bit Windows programs cannot run on these machines: they are built, not run.
+  if(KX_WINDOWS AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  # Tests get a machine root of their own (the host layer's drive C:), never the user's.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES ENVIRONMENT "KX_ROOT=${CMAKE_BINARY_DIR}/testdata/machine" ${ARG_PROPERTIES})
+endfunction()

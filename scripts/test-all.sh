@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs every test: the host suite (plain and with sanitizers), both Windows builds, and the Windows
+# suite under Wine in a fresh WINEPREFIX. Every suite runs even when an earlier one failed; the
+# output ends with each runner's summary line, and the exit code is non-zero when any failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh || exit 1
+
+summary=()
+failed=0
+jobs=${KX_JOBS:-$(nproc)}
+
+run_suite() {  # name, command...
+  local name=$1 log
+  shift
+  log=$(mktemp)
+  echo "=== $name"
+  "$@" 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
+  local line
+  line=$(grep -E 'tests passed|tests failed|No tests were found' "$log" | tail -n 1)
+  summary+=("$name: ${line:-did not run to its summary}")
+  rm -f "$log"
+}
+
+build() {  # preset
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
+
+host_suite() { build host && ctest --preset host -j "$jobs"; }
+asan_suite() { build host-asan && ctest --preset host-asan -j "$jobs"; }
+win32_suite() { build win32 && ctest --test-dir build/win32 --output-on-failure; }
+
+win64_suite() {
+  build win64 || return 1
+  export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -p  # one server for the whole suite: each test starts in a fraction of a second
+  local status=0
+  ctest --preset win64 -j "$jobs" || status=$?
+  wineserver -k || true
+  return $status
+}
+
+run_suite "host" host_suite
+run_suite "host-asan" asan_suite
+run_suite "win32 (built; import check)" win32_suite
+run_suite "win64 under Wine" win64_suite
+
+echo
+echo "=== summary"
+for line in "${summary[@]}"; do echo "$line"; done
+exit $failed

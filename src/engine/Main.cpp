@@ -1,0 +1,343 @@
+// The run wrapper and the main driver. The driver is one sequence of phases; from the moment the
+// silent settings are read, every exit, by result or by exception, passes the clean-up block,
+// so that rollback, EV_FINISH and the unloading of plug-ins happen before any error is shown.
+#include "engine/Main.h"
+
+#include <strings.h>
+
+#include <exception>
+
+#include "engine/Stubs.h"
+#include "os/os.h"
+#include "support/Errors.h"
+#include "support/RunState.h"
+#include "support/zrFileUtils.h"
+#include "support/zrStrUtils.h"
+#include "support/zrUtils.h"
+
+namespace {
+
+constexpr char kUnpackLibraryName[] = "unpack.dll";
+constexpr char kDefaultLanguage[] = "ENU=English (USA)";
+constexpr intptr_t kRunningApplicationsList = intptr_t{6} << 16;
+
+// The main window and the program icon belong to the driver from its first steps to its end.
+class DriverWindows {
+ public:
+  DriverWindows() : icon_(os::LoadAppIcon("MAINICON")) {}
+  ~DriverWindows() {
+    if (windowCreated_) DestroyMainWindow();
+    os::DestroyIcon(icon_);
+  }
+  bool CreateWindow() { return windowCreated_ = CreateMainWindow(); }
+
+ private:
+  os::IconHandle icon_;
+  bool windowCreated_ = false;
+};
+
+// What the clean-up block needs to know of the phases that ran.
+struct DriverProgress {
+  bool startSent = false;  // EV_FINISH is owed once EV_START went out
+};
+
+bool Aborted() { return RunState().AbortRequested; }
+
+// The resume switch names the folder of the suspended run: its text after "/resume:".
+bool ResumeFolderFromCommandLine(std::string& folder) {
+  int index = 0;
+  if (!SwitchMatch("resume:*", index)) return false;
+  std::string parameter = ParamStr(index);
+  std::string named = parameter.size() > 8 ? parameter.substr(8) : std::string();
+  if (named.size() >= 2 && named.front() == '"' && named.back() == '"') {
+    named = named.substr(1, named.size() - 2);
+  }
+  folder = WithTrailingBackslash(named);
+  return true;
+}
+
+// A folder from the command line is deleted only when it can be one of ours: a unique name
+// directly in the temporary path. Anything else ("/resume:C:\") is left alone.
+bool IsOwnTempFolder(const std::string& folder) {
+  std::string path = WithoutTrailingBackslash(folder);
+  std::string name = ExtractFileName(path);
+  if (strcasecmp(ExtractFilePath(path).c_str(), TemporaryPath().c_str()) != 0) return false;
+  if (name.size() != 8) return false;
+  for (char c : name) {
+    char upper = static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
+    if (!((upper >= '0' && upper <= '9') || (upper >= 'A' && upper <= 'V'))) return false;
+  }
+  return true;
+}
+
+void RemoveTempFolder() {
+  const std::string& folder = RunState().SetupTempPath;
+  if (folder.empty()) return;
+  if (RunState().ResumeMode && !IsOwnTempFolder(folder)) return;
+  DeleteTree(folder, true);
+}
+
+bool PrepareMainPackage() {
+  TkxMainDatabase& database = MainDatabase();
+  TkxPackage mainPackage;
+  mainPackage.FullFileName = RunState().SetupFileName;
+  mainPackage.Needed = true;
+  database.Packages.push_back(mainPackage);
+  TkxPackage& package = database.Packages.front();
+  if (!CheckPackage(package)) return false;
+  if (!PreparePackages()) {
+    ShowErrorBox("Can't prepare main package!");
+    return false;
+  }
+  if (!ReadPackageDatabase(package)) return false;
+  if (!LoadProjectDatabase(package)) return false;
+  ApplySilentVariables();
+  InitRuntimeVariables();
+  database.RebootOnFinish = GetVariableBool("Reboot", false);
+  return true;
+}
+
+bool PrepareRepair() {
+  std::string id = GetVariable("AppID", "App");
+  if (ParamCount() >= 2 && ParamStr(2) != id) {
+    ShowErrorBox("Cannot repair application!");
+    return false;
+  }
+  PreviousLogPath() = ExpandText(GetVariable("LogFile", ""));
+  const std::string uninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  std::string settings =
+      ReadRegistryString(Format("HKLM%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings");
+  if (settings.empty()) {
+    settings =
+        ReadRegistryString(Format("HKCU%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings");
+  }
+  if (settings.empty() || !FileExists(settings)) {
+    ShowErrorBox("Cannot repair application!");
+    return false;
+  }
+  LoadSilentSettings(settings);
+  ApplySilentVariables();
+  SetVariable("SilentMode", "2");
+  SelectSilentFeatures();
+  return true;
+}
+
+// The applications that run before the dialogs; a run resumed at this point continues from here
+// as an ordinary run.
+bool RunApplicationsPhase() {
+  TRunState& state = RunState();
+  if (state.ResumeMode && !ResumedBeforeDialogs()) return true;
+  state.ResumeMode = false;
+  bool succeeded = true;
+  if (Broadcast(EV_BEFOREPROCESSITEMS, kRunningApplicationsList, 0, false) == 0) {
+    succeeded = RunApplicationsBeforeDialogs();
+    if (state.InstallSuspended) return false;
+    Broadcast(EV_AFTERPROCESSITEMS, kRunningApplicationsList, 0, true);
+  }
+  ClearInstallStateData();
+  return succeeded && !Aborted();
+}
+
+bool RunDialogsAndResolve() {
+  if (Broadcast(EV_SHOWDIALOGS, 0, 0, false) != 0 || Aborted()) return false;
+  return ResolveChoices();
+}
+
+bool InstallAndConclude() {
+  TRunState& state = RunState();
+  for (size_t index = 1; index < MainDatabase().Packages.size(); ++index) {
+    LoadPlugins(static_cast<int>(index));  // a further package's plug-ins are optional
+  }
+  if (Aborted()) return false;
+  if (!state.ResumeMode && (Broadcast(EV_BEFOREINSTALL, 0, 0, false) != 0 || Aborted())) {
+    return false;
+  }
+  bool result = RunInstallation();
+  if (!state.InstallSuspended && result) {
+    Broadcast(EV_AFTERINSTALL, 0, 0, true);
+    result = !Aborted();
+    if (result) result = Broadcast(EV_SHOWDIALOGS, 1, 0, false) == 0 && !Aborted();
+  }
+  if (result && !state.SessionEnding) {
+    if (MainDatabase().RebootOnFinish && !state.ResumeMode) SetVariable("Reboot", "1");
+    if (GetVariableBool("Reboot", false)) {
+      Broadcast(EV_QUERYREBOOT, 0, 0, false);
+      result = !Aborted();
+    }
+  }
+  if (result) RegisterResume();
+  return result;
+}
+
+// The phases after the silent settings, in their order; false at the first failure.
+bool RunPhases(DriverProgress& progress) {
+  TRunState& state = RunState();
+  state.RepairMode = SwitchPresent("repair");
+  LoadSilentSettings(ChangeFileExt(state.SetupFileName, ".sss"));
+  if (!state.ResumeMode) ApplySilentVariables();
+  InitRuntimeVariables();
+  if (!state.ResumeMode && !PrepareMainPackage()) return false;
+  SetVariable("Reboot", "0");
+  state.RollbackDisabled = GetVariableBool("DisableRollback", false);
+  if (state.RepairMode && !PrepareRepair()) return false;
+  BuildLanguageList();
+  ChooseLanguage();
+  if (!LoadPlugins(0) || Aborted()) return false;
+  PreselectInstallType();
+  if (!state.ResumeMode && (!RunLaunchChecks() || Aborted())) return false;
+  Broadcast(EV_START, 0, 0, true);
+  progress.startSent = true;
+  if (Aborted()) return false;
+  if (!RunApplicationsPhase()) return false;
+  if (!state.ResumeMode && !RunDialogsAndResolve()) return false;
+  return InstallAndConclude();
+}
+
+void CleanUp(bool result, const DriverProgress& progress, const std::string& savedDir) {
+  TRunState& state = RunState();
+  if (!result) {
+    SetVariable("Reboot", "0");
+    state.InstallSuspended = false;
+    if (!state.RollbackDisabled && HasRecordedActions()) Rollback();
+  }
+  if (progress.startSent && !state.InstallSuspended) Broadcast(EV_FINISH, result ? 1 : 0, 0, true);
+  state.RebootAtExit = GetVariableBool("Reboot", false);
+  UnloadPlugins();
+  os::SetCurrentDir(savedDir);
+  ReleaseIniFiles();
+  LanguageList().clear();
+  ResetMainDatabase();
+}
+
+}  // namespace
+
+std::vector<std::string>& LanguageList() {
+  static std::vector<std::string> list;
+  return list;
+}
+
+void CreateTempFolders() {
+  TRunState& state = RunState();
+  state.SetupTempPath = CreateUniqueFolder(TemporaryPath(), true);
+  TkxMainDatabase& database = MainDatabase();
+  database.TempFontsPath = CreateUniqueFolder(state.SetupTempPath, true);
+  database.TempGACPath = CreateUniqueFolder(state.SetupTempPath, true);
+  database.TempBackupPath = CreateUniqueFolder(state.SetupTempPath, true);
+}
+
+bool WriteUnpackLibrary(const std::string& folder) {
+  auto resource = os::FindResource("RCDATA", "UNPACK");
+  if (!resource) {
+    ShowErrorBox("Can't extract UNPACK.DLL");
+    return false;
+  }
+  os::File file = os::File::Open(folder + kUnpackLibraryName, os::File::Mode::kCreate);
+  if (!file.IsOpen() || !file.Write(resource->data(), resource->size())) {
+    ShowErrorBox("Can't extract UNPACK.DLL");
+    return false;
+  }
+  return true;
+}
+
+void BuildLanguageList() {
+  std::vector<std::string>& list = LanguageList();
+  list.clear();
+  const CharSet comma(",");
+  std::string offered = GetVariable("Languages", "ENU");
+  std::vector<std::string> names;
+  for (int n = 1, count = CountWords(offered, comma); n <= count; ++n) {
+    std::string name = UpperCaseText(Trim(GetWord(n, offered, comma)));
+    if (!name.empty()) names.push_back(name);
+  }
+  std::vector<std::string> displayNames(names.size());
+  for (const TLocale& locale : InstalledLocales()) {
+    std::string abbreviation = UpperCaseText(locale.Abbreviation);
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == abbreviation) displayNames[i] = locale.Name;
+    }
+  }
+  std::string lngFolder = MainDatabase().Packages.empty()
+                              ? std::string()
+                              : MainDatabase().Packages.front().TempPath + "lng\\";
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (displayNames[i].empty()) {
+      displayNames[i] = LanguageNameFromFile(lngFolder + names[i] + ".lng", names[i]);
+    }
+    list.push_back(Format("%s=%s", names[i].c_str(), displayNames[i].c_str()));
+  }
+  if (list.empty()) list.push_back(kDefaultLanguage);
+}
+
+void ChooseLanguage() {
+  if (!GetVariable("LangID", "").empty()) return;
+  const std::vector<std::string>& list = LanguageList();
+  auto positionOf = [&list](const std::string& name) -> int {
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (NameOf(list[i]) == name) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  int index = 0;
+  std::string userLanguage = UpperCaseText(UserLanguageAbbreviation());
+  if (GetVariableBool("AutoSelectLanguage", true) && !userLanguage.empty()) {
+    index = positionOf(userLanguage);
+    if (index < 0) index = positionOf("ENU");
+    if (index < 0) index = 0;
+  }
+  SetLanguage(NameOf(list[static_cast<size_t>(index)]));
+}
+
+bool MainDriver() {
+  TRunState& state = RunState();
+  os::InitCommonControls();
+  SetIniDefaultUnquote(false);
+  state.SetupFileName = os::ModuleFileName();
+  MessageBoxSettings().setForeground = true;
+  DriverWindows windows;
+  SetConditionsEnabled(true);
+  if (!windows.CreateWindow()) {
+    ShowErrorBox("Can't create main window!");
+    return false;
+  }
+  if (!state.ResumeMode && !WriteUnpackLibrary(state.SetupTempPath)) return false;
+  LanguageList().clear();
+  std::string savedDir = os::GetCurrentDir();
+  os::SetCurrentDir(ExtractFilePath(state.SetupFileName));
+
+  DriverProgress progress;
+  bool result = false;
+  try {
+    result = RunPhases(progress);
+  } catch (...) {
+    CleanUp(false, progress, savedDir);
+    throw;
+  }
+  CleanUp(result, progress, savedDir);
+  return result;
+}
+
+int RunSetup() {
+  TRunState& state = RunState();
+  SetXMLKeepValueSpaces(true);
+  bool result = false;
+  try {
+    std::string resumeFolder;
+    if (ResumeFolderFromCommandLine(resumeFolder)) {
+      state.ResumeMode = true;
+      state.SetupTempPath = resumeFolder;
+      if (!LoadRunState(resumeFolder))
+        ShowErrorBox("Cannot resume installation.");
+      else
+        result = MainDriver();
+    } else {
+      CreateTempFolders();
+      result = MainDriver();
+    }
+  } catch (const std::exception& error) {
+    ShowErrorBox(error.what());
+    result = false;
+  }
+  if (!state.InstallSuspended) RemoveTempFolder();
+  if (result && state.RebootAtExit) RestartWindows(false);
+  return result ? 0 : -1;
+}

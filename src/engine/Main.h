@@ -1,0 +1,24 @@
+// The setup driver: the run wrapper that owns the temporary setup folder, and the main driver
+// that leads one installation run from start to clean-up. Main thread only; one run per process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The offered languages, "ABBREVIATION=display name", in the order of the variable Languages.
+std::vector<std::string>& LanguageList();
+
+// Prepares the temporary folders (or the resumed state), runs the main driver, removes the
+// folder unless the run was suspended, restarts Windows when asked. Returns the exit code:
+// 0 for success, -1 for failure.
+int RunSetup();
+
+// Leads the run; true for success. Every failure has shown its message before this returns.
+// An error exception that escapes has passed the clean-up block first.
+bool MainDriver();
+
+// The steps of the wrapper and the driver that stand on their own.
+void CreateTempFolders();
+bool WriteUnpackLibrary(const std::string& folder);
+void BuildLanguageList();
+void ChooseLanguage();

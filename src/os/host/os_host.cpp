@@ -1,0 +1,425 @@
+// The host implementation of the OS layer: Windows facilities emulated on Linux (see os.h and
+// HostPaths.h). Every failure is recorded once, by Fail(), as the thread's last error.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "os/host/HostPaths.h"
+#include "os/os.h"
+
+// The linked stand-ins for the program's resources; absent from programs that carry none.
+extern "C" {
+extern const uint8_t kx_resource_RCDATA_UNPACK_begin[] __attribute__((weak));
+extern const uint8_t kx_resource_RCDATA_UNPACK_end[] __attribute__((weak));
+}
+
+namespace os {
+namespace {
+
+thread_local std::string lastError;
+
+bool Fail(const std::string& context, int error = errno) {
+  lastError = context.empty() ? std::strerror(error) : context + ": " + std::strerror(error);
+  return false;
+}
+
+// Seconds between 1601-01-01 and 1970-01-01, the origins of Windows and Unix time.
+constexpr int64_t kEpochDelta = 11644473600LL;
+
+int64_t ToFileTime(const timespec& time) {
+  return (static_cast<int64_t>(time.tv_sec) + kEpochDelta) * 10000000LL + time.tv_nsec / 100;
+}
+
+timespec FromFileTime(int64_t fileTime) {
+  timespec time;
+  time.tv_sec = static_cast<time_t>(fileTime / 10000000LL - kEpochDelta);
+  time.tv_nsec = static_cast<long>(fileTime % 10000000LL) * 100;
+  return time;
+}
+
+// Hidden, system and archive have no Unix counterpart; they live in an extended attribute
+// where the file system has them. Read-only is the absence of the owner's write bit.
+constexpr char kAttributesXattr[] = "user.kx.attributes";
+constexpr uint32_t kXattrBits = kAttrHidden | kAttrSystem | kAttrArchive;
+
+uint32_t StoredAttributeBits(const std::string& unixPath) {
+  char text[16] = {};
+  ssize_t length = getxattr(unixPath.c_str(), kAttributesXattr, text, sizeof(text) - 1);
+  if (length <= 0) return kAttrArchive;  // what Windows gives a freshly written file
+  return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) & kXattrBits;
+}
+
+uint32_t AttributesOf(const std::string& unixPath, const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return kAttrDirectory;
+  uint32_t attributes = StoredAttributeBits(unixPath);
+  if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
+  return attributes == 0 ? kAttrNormal : attributes;
+}
+
+std::string ReadLinkOrEmpty(const char* link) {
+  std::vector<char> buffer(4096);
+  ssize_t length = readlink(link, buffer.data(), buffer.size() - 1);
+  return length > 0 ? std::string(buffer.data(), length) : std::string();
+}
+
+std::string QuoteParameter(const std::string& parameter) {
+  if (!parameter.empty() && parameter.find_first_of(" \t") == std::string::npos) return parameter;
+  return "\"" + parameter + "\"";
+}
+
+std::string WithCrLfAsNewlines(const std::string& text) {
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+int DefaultAnswer(uint32_t flags) {
+  static const int kAnswers[][3] = {
+      {kIdOk, kIdOk, kIdOk},      {kIdOk, kIdCancel, kIdCancel}, {kIdOk, kIdOk, kIdOk},
+      {kIdYes, kIdNo, kIdCancel}, {kIdYes, kIdNo, kIdNo},
+  };
+  uint32_t buttons = flags & 0xF;
+  int which = (flags & kMbDefButton3) ? 2 : (flags & kMbDefButton2) ? 1 : 0;
+  return buttons < 5 ? kAnswers[buttons][which] : kIdOk;
+}
+
+// Answers for tests, one per box in order, from $KX_MSGBOX_ANSWERS ("6,7,1").
+bool NextScriptedAnswer(int& answer) {
+  static std::mutex mutex;
+  static size_t next = 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  const char* script = std::getenv("KX_MSGBOX_ANSWERS");
+  if (!script) return false;
+  std::string text = script;
+  size_t start = 0;
+  for (size_t index = 0; start <= text.size(); ++index) {
+    size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    if (index == next) {
+      if (start == end) return false;
+      ++next;
+      answer = std::atoi(text.substr(start, end - start).c_str());
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string LastErrorMessage() { return lastError; }
+
+std::string CommandLine() {
+  FILE* file = std::fopen("/proc/self/cmdline", "rb");
+  if (!file) return QuoteParameter(ModuleFileName());
+  std::string raw;
+  char buffer[4096];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) raw.append(buffer, count);
+  std::fclose(file);
+  std::string line = QuoteParameter(ModuleFileName());
+  size_t start = raw.find('\0');  // argv[0] is replaced by the full program path
+  while (start != std::string::npos && start + 1 < raw.size()) {
+    size_t end = raw.find('\0', start + 1);
+    line += " " + QuoteParameter(raw.substr(start + 1, end - start - 1));
+    start = end;
+  }
+  return line;
+}
+
+std::string ModuleFileName() { return host::ToWindowsPath(ReadLinkOrEmpty("/proc/self/exe")); }
+
+void HardenLibrarySearch() {}  // libraries are only ever loaded by full path here
+
+void InitCommonControls() {}
+
+void ExitProcess(int code) {
+  std::fflush(nullptr);
+  std::exit(code);
+}
+
+std::string GetCurrentDir() {
+  std::vector<char> buffer(4096);
+  if (!getcwd(buffer.data(), buffer.size())) return "Z:\\";
+  return host::ToWindowsPath(buffer.data());
+}
+
+bool SetCurrentDir(const std::string& path) {
+  std::string unixPath = host::ToUnixPath(path);
+  return chdir(unixPath.c_str()) == 0 || Fail("Cannot change to folder " + path);
+}
+
+std::string TempPath() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = host::ToWindowsPath(tmp && *tmp ? tmp : "/tmp");
+  return path.back() == '\\' ? path : path + "\\";
+}
+
+std::string WindowsDir() {
+  host::MachineRoot();
+  return "C:\\windows";
+}
+
+std::string SystemDir() { return WindowsDir() + "\\system32"; }
+
+uint32_t GetFileAttributes(const std::string& path) {
+  std::string unixPath = host::ToUnixPath(path);
+  struct stat st;
+  if (stat(unixPath.c_str(), &st) != 0) {
+    Fail(path);
+    return kInvalidAttributes;
+  }
+  return AttributesOf(unixPath, st);
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  std::string unixPath = host::ToUnixPath(path);
+  struct stat st;
+  if (stat(unixPath.c_str(), &st) != 0) return Fail(path);
+  if (S_ISDIR(st.st_mode)) return true;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+  if (chmod(unixPath.c_str(), mode) != 0) return Fail(path);
+  std::string bits = std::to_string(attributes & kXattrBits);
+  setxattr(unixPath.c_str(), kAttributesXattr, bits.data(), bits.size(), 0);  // best effort
+  return true;
+}
+
+std::optional<int64_t> GetFileWriteTime(const std::string& path) {
+  struct stat st;
+  if (stat(host::ToUnixPath(path).c_str(), &st) != 0) {
+    Fail(path);
+    return std::nullopt;
+  }
+  return ToFileTime(st.st_mtim);
+}
+
+bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = FromFileTime(fileTime);
+  return utimensat(AT_FDCWD, host::ToUnixPath(path).c_str(), times, 0) == 0 || Fail(path);
+}
+
+CreateResult CreateDir(const std::string& path, bool privateToUser) {
+  std::string unixPath = host::ToUnixPath(path);
+  if (mkdir(unixPath.c_str(), privateToUser ? 0700 : 0755) == 0) return CreateResult::kCreated;
+  int error = errno;
+  Fail("Cannot create folder " + path, error);
+  return error == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+}
+
+bool RemoveDir(const std::string& path) {
+  std::string unixPath = host::ToUnixPath(path);
+  struct stat st;
+  if (lstat(unixPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    return unlink(unixPath.c_str()) == 0 || Fail("Cannot remove folder " + path);
+  }
+  return rmdir(unixPath.c_str()) == 0 || Fail("Cannot remove folder " + path);
+}
+
+bool DeleteFile(const std::string& path) {
+  std::string unixPath = host::ToUnixPath(path);
+  struct stat st;
+  if (lstat(unixPath.c_str(), &st) != 0) return Fail("Cannot delete " + path);
+  if (S_ISDIR(st.st_mode)) return Fail("Cannot delete " + path, EISDIR);
+  if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+    return Fail("Cannot delete " + path, EACCES);  // Windows refuses to delete read-only files
+  }
+  return unlink(unixPath.c_str()) == 0 || Fail("Cannot delete " + path);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
+  std::string unixFolder = host::ToUnixPath(folder);
+  DIR* dir = opendir(unixFolder.c_str());
+  if (!dir) return Fail("Cannot list folder " + folder);
+  errno = 0;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string unixPath = unixFolder + "/" + name;
+    struct stat st;
+    if (lstat(unixPath.c_str(), &st) != 0) continue;
+    uint32_t linkBit = 0;
+    if (S_ISLNK(st.st_mode)) {
+      linkBit = kAttrReparsePoint;
+      struct stat target;
+      if (stat(unixPath.c_str(), &target) == 0) st = target;
+    }
+    uint32_t attributes = AttributesOf(unixPath, st) | linkBit;
+    entries.push_back(
+        {name, attributes, static_cast<uint64_t>(st.st_size), ToFileTime(st.st_mtim)});
+    errno = 0;
+  }
+  bool ended = errno == 0;
+  if (!ended) Fail("Cannot list folder " + folder);
+  closedir(dir);
+  return ended;
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+File File::Open(const std::string& path, Mode mode) {
+  int flags = O_RDONLY;
+  if (mode == Mode::kCreate) flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (mode == Mode::kAppend) flags = O_WRONLY | O_CREAT | O_APPEND;
+  int fd = open(host::ToUnixPath(path).c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    Fail("Cannot open file " + path);
+    return File();
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    Fail("Cannot open file " + path, EISDIR);
+    return File();
+  }
+  return File(fd);
+}
+
+int64_t File::Read(void* buffer, size_t count) {
+  ssize_t result;
+  do {
+    result = read(static_cast<int>(handle_), buffer, count);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) Fail("Read error");
+  return result;
+}
+
+bool File::Write(const void* data, size_t count) {
+  const char* bytes = static_cast<const char*>(data);
+  while (count > 0) {
+    ssize_t written = write(static_cast<int>(handle_), bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return Fail("Write error", written < 0 ? errno : ENOSPC);
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool File::Seek(int64_t offset) {
+  return lseek(static_cast<int>(handle_), offset, SEEK_SET) >= 0 || Fail("Seek error");
+}
+
+int64_t File::Size() const {
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+void File::Close() {
+  if (handle_ == kNoHandle) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+}
+
+LocalDateTime LocalTime() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local;
+  localtime_r(&now.tv_sec, &local);
+  return {local.tm_year + 1900,
+          local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+std::optional<std::span<const uint8_t>> FindResource(const std::string& type,
+                                                     const std::string& name) {
+  struct Linked {
+    const char* type;
+    const char* name;
+    const uint8_t* begin;
+    const uint8_t* end;
+  };
+  const Linked kLinked[] = {
+      {"RCDATA", "UNPACK", kx_resource_RCDATA_UNPACK_begin, kx_resource_RCDATA_UNPACK_end},
+  };
+  for (const Linked& resource : kLinked) {
+    if (strcasecmp(resource.type, type.c_str()) != 0) continue;
+    if (strcasecmp(resource.name, name.c_str()) != 0) continue;
+    if (!resource.begin || !resource.end) return std::nullopt;
+    return std::span<const uint8_t>(resource.begin, resource.end);
+  }
+  return std::nullopt;
+}
+
+Library::Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+Library& Library::operator=(Library&& other) noexcept {
+  if (this != &other) {
+    Unload();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+Library::~Library() { Unload(); }
+
+Library Library::Load(const std::string& fullPath) {
+  void* handle = dlopen(host::ToUnixPath(fullPath).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* error = dlerror();
+    lastError = error ? error : "Cannot load " + fullPath;
+    return Library();
+  }
+  return Library(handle);
+}
+
+void* Library::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+
+void Library::Unload() {
+  if (!handle_) return;
+  dlclose(handle_);
+  handle_ = nullptr;
+}
+
+int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+               uint32_t flags) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), WithCrLfAsNewlines(text).c_str());
+  std::fflush(stderr);
+  int answer;
+  return NextScriptedAnswer(answer) ? answer : DefaultAnswer(flags);
+}
+
+IconHandle LoadAppIcon(const std::string& name) { return nullptr; }  // no pixels on the host
+
+void DestroyIcon(IconHandle icon) {}
+
+}  // namespace os

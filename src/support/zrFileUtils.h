@@ -1,0 +1,58 @@
+// File and folder operations shared by the whole engine: trailing backslashes, folder trees,
+// the temporary path and the unique names of temporary folders and files.
+//
+// Paths are ANSI Windows paths; everything goes through the OS layer. Safe on any thread, but a
+// folder tree must not be changed by two threads at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "os/os.h"
+
+std::string WithTrailingBackslash(const std::string& path);     // unless empty or present
+std::string WithoutTrailingBackslash(const std::string& path);  // removes one final backslash
+
+// The folder part of a path with its trailing backslash ("C:\a\b.txt" -> "C:\a\"), the name
+// part ("b.txt"), and the path with its extension replaced (the extension includes the dot).
+std::string ExtractFilePath(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+std::string ChangeFileExt(const std::string& path, const std::string& extension);
+
+bool FolderExists(const std::string& path);
+bool FileExists(const std::string& path);  // an existing entry that is not a folder
+
+// Creates the folder and every missing parent; a final backslash is ignored and a drive (two
+// characters or less) is left alone. True when the folder exists afterwards.
+bool ForceFolders(const std::string& path);
+
+// Clears the attributes, then deletes the file.
+bool DeleteFileForced(const std::string& path);
+
+// Deletes every file and, recursively, every subfolder of folder. Links to folders are removed,
+// never followed. With removeFolder, and when everything went well, the folder itself goes too,
+// unless it is a bare drive ("C:"). True when everything succeeded.
+bool DeleteTree(const std::string& folder, bool removeFolder);
+
+// The platform's temporary path with a trailing backslash; when it is the current folder
+// (a program started from the temporary folder would then write beside itself), a fixed
+// "Temp" folder instead: under the Windows folder on the 9x platform, "C:\Temp\" on NT.
+std::string TemporaryPath();
+std::string ChooseTemporaryPath(const std::string& systemTemp, const std::string& currentDir,
+                                const std::string& windowsDir, bool platform9x);
+
+// The eight base-32 characters that stand for a local date and time (3 for the day of a ten-year
+// cycle, 5 for the hundredths of the day); see UniqueName.
+std::string TimeStampName(const os::LocalDateTime& time);
+
+// prefix + time stamp + extension, a name that no file or folder in folder has. With shortName
+// the prefix is cut to 4 characters and the stamp loses as many leading characters as the
+// prefix keeps, so that prefix and stamp fit in eight. Returns the name alone.
+std::string UniqueName(const std::string& folder, const std::string& prefix,
+                       const std::string& extension, bool shortName);
+
+// Creates a new folder with a unique name in parent and returns its path with a trailing
+// backslash. The folder is created new: a name that exists already, even one created by
+// someone else between the test and the creation, is never taken over. Throws KxError when
+// no folder can be created.
+std::string CreateUniqueFolder(const std::string& parent, bool privateToUser);

@@ -1,0 +1,37 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include "support/zrFileUtils.h"
+
+ScratchFolder::ScratchFolder(const std::string& name)
+    : path_(std::string(KX_TEST_DATA_DIR) + "\\scratch\\" + name + "\\") {
+  DeleteTree(path_, true);
+  EXPECT_TRUE(ForceFolders(path_)) << path_;
+}
+
+ScratchFolder::~ScratchFolder() { DeleteTree(path_, true); }
+
+std::string CurrentTestName() {
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
+std::string ReadFileText(const std::string& path) {
+  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  std::string text;
+  if (!file.IsOpen()) return text;
+  char buffer[65536];
+  int64_t count;
+  while ((count = file.Read(buffer, sizeof(buffer))) > 0) text.append(buffer, count);
+  return text;
+}
+
+bool WriteFileText(const std::string& path, const std::string& text) {
+  os::File file = os::File::Open(path, os::File::Mode::kCreate);
+  return file.IsOpen() && file.Write(text.data(), text.size());
+}

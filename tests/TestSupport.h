@@ -1,0 +1,28 @@
+// Helpers shared by the test suites: scratch folders in Windows form, so that one test source
+// runs natively over the host OS layer and as a Windows program under Wine.
+#pragma once
+
+#include <string>
+
+#include "os/os.h"
+
+// A folder that exists for the life of the object and is deleted with everything in it.
+// The path has a trailing backslash.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& name);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A scratch folder named after the running test.
+std::string CurrentTestName();
+
+std::string ReadFileText(const std::string& path);
+bool WriteFileText(const std::string& path, const std::string& text);

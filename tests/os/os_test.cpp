@@ -1,0 +1,137 @@
+// The OS layer's contract, checked the same way on the host layer and on Windows (under Wine).
+#include "os/os.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "TestSupport.h"
+
+namespace {
+
+class OsFileTest : public testing::Test {
+ protected:
+  ScratchFolder scratch_{CurrentTestName()};
+  std::string Path(const std::string& name) { return scratch_.Path() + name; }
+};
+
+TEST_F(OsFileTest, CreateAppendReadAndSeek) {
+  {
+    os::File file = os::File::Open(Path("a.bin"), os::File::Mode::kCreate);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.Write("hello", 5));
+  }
+  {
+    os::File file = os::File::Open(Path("a.bin"), os::File::Mode::kAppend);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.Write(" world", 6));
+  }
+  os::File file = os::File::Open(Path("a.bin"), os::File::Mode::kRead);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_EQ(file.Size(), 11);
+  ASSERT_TRUE(file.Seek(6));
+  char buffer[16] = {};
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 5);
+  EXPECT_STREQ(buffer, "world");
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0);
+
+  os::File truncated = os::File::Open(Path("a.bin"), os::File::Mode::kCreate);
+  ASSERT_TRUE(truncated.IsOpen());
+  EXPECT_EQ(truncated.Size(), 0);
+}
+
+TEST_F(OsFileTest, OpeningMissingFileFailsWithMessage) {
+  os::File file = os::File::Open(Path("missing.txt"), os::File::Mode::kRead);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(os::LastErrorMessage().empty());
+}
+
+TEST_F(OsFileTest, CreateDirReportsWhatExists) {
+  EXPECT_EQ(os::CreateDir(Path("new")), os::CreateResult::kCreated);
+  EXPECT_EQ(os::CreateDir(Path("new")), os::CreateResult::kExists);
+  ASSERT_TRUE(WriteFileText(Path("file"), "x"));
+  EXPECT_EQ(os::CreateDir(Path("file")), os::CreateResult::kExists);
+  EXPECT_EQ(os::CreateDir(Path("no\\parent")), os::CreateResult::kFailed);
+  ASSERT_TRUE(WriteFileText(Path("new\\inner"), "x"));
+  EXPECT_FALSE(os::RemoveDir(Path("new")));  // not empty
+}
+
+TEST_F(OsFileTest, AttributesAndTimesRoundTrip) {
+  ASSERT_TRUE(WriteFileText(Path("f.txt"), "x"));
+  EXPECT_EQ(os::GetFileAttributes(Path("missing")), os::kInvalidAttributes);
+  EXPECT_TRUE(os::GetFileAttributes(scratch_.Path()) & os::kAttrDirectory);
+
+  ASSERT_TRUE(os::SetFileAttributes(Path("f.txt"), os::kAttrReadOnly));
+  EXPECT_TRUE(os::GetFileAttributes(Path("f.txt")) & os::kAttrReadOnly);
+  ASSERT_TRUE(os::SetFileAttributes(Path("f.txt"), os::kAttrNormal));
+  EXPECT_FALSE(os::GetFileAttributes(Path("f.txt")) & os::kAttrReadOnly);
+
+  const int64_t kTime = 133000000000000000LL;  // a time in 2022, whole seconds
+  ASSERT_TRUE(os::SetFileWriteTime(Path("f.txt"), kTime));
+  EXPECT_EQ(os::GetFileWriteTime(Path("f.txt")), kTime);
+  EXPECT_FALSE(os::GetFileWriteTime(Path("missing")).has_value());
+}
+
+TEST_F(OsFileTest, ListFolderGivesEntriesWithoutDots) {
+  ASSERT_TRUE(WriteFileText(Path("one.txt"), "123"));
+  ASSERT_EQ(os::CreateDir(Path("sub")), os::CreateResult::kCreated);
+  std::vector<os::FindData> entries;
+  ASSERT_TRUE(os::ListFolder(scratch_.Path(), entries));
+  std::sort(entries.begin(), entries.end(),
+            [](const os::FindData& a, const os::FindData& b) { return a.name < b.name; });
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "one.txt");
+  EXPECT_EQ(entries[0].size, 3u);
+  EXPECT_FALSE(entries[0].attributes & os::kAttrDirectory);
+  EXPECT_EQ(entries[1].name, "sub");
+  EXPECT_TRUE(entries[1].attributes & os::kAttrDirectory);
+
+  std::vector<os::FindData> none;
+  EXPECT_FALSE(os::ListFolder(Path("missing"), none));
+}
+
+TEST(OsProcessTest, KnowsItsOwnProgramAndFolders) {
+  std::string program = os::ModuleFileName();
+  ASSERT_GE(program.size(), 3u);
+  EXPECT_EQ(program[1], ':');
+  EXPECT_NE(os::GetFileAttributes(program), os::kInvalidAttributes);
+  EXPECT_NE(os::CommandLine().find("os_tests"), std::string::npos);
+  std::string temp = os::TempPath();
+  EXPECT_EQ(temp.back(), '\\');
+  EXPECT_TRUE(os::GetFileAttributes(temp) & os::kAttrDirectory);
+  EXPECT_TRUE(os::GetFileAttributes(os::SystemDir()) & os::kAttrDirectory);
+
+  std::string saved = os::GetCurrentDir();
+  ASSERT_TRUE(os::SetCurrentDir(os::SystemDir()));
+  EXPECT_EQ(os::GetCurrentDir().size(), os::SystemDir().size());
+  EXPECT_FALSE(os::SetCurrentDir(os::SystemDir() + "\\no such folder"));
+  ASSERT_TRUE(os::SetCurrentDir(saved));
+}
+
+TEST(OsResourceTest, ProgramWithoutResourceFindsNone) {
+  EXPECT_FALSE(os::FindResource("RCDATA", "UNPACK").has_value());
+}
+
+TEST(OsLibraryTest, LoadsByFullPathAndFindsExports) {
+  os::Library missing = os::Library::Load(std::string(KX_TEST_DATA_DIR) + "\\no-such.dll");
+  EXPECT_FALSE(missing.IsLoaded());
+  EXPECT_FALSE(os::LastErrorMessage().empty());
+
+  os::Library library = os::Library::Load(KX_UNPACK_LIBRARY);
+  ASSERT_TRUE(library.IsLoaded()) << os::LastErrorMessage();
+  EXPECT_NE(library.Symbol("Enumerate"), nullptr);
+  EXPECT_EQ(library.Symbol("NoSuchExport"), nullptr);
+  os::Library moved = std::move(library);
+  EXPECT_FALSE(library.IsLoaded());
+  EXPECT_TRUE(moved.IsLoaded());
+}
+
+TEST(OsMessageBoxTest, WithoutDesktopTheTextGoesToStandardError) {
+  testing::internal::CaptureStderr();
+  int answer = os::MessageBox(nullptr, "Disk full", "Setup", os::kMbYesNo | os::kMbDefButton2);
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(answer, os::kIdNo);
+  EXPECT_NE(printed.find("Setup: Disk full"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "support/zrFileUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "TestSupport.h"
+
+namespace {
+
+os::LocalDateTime At(int year, int month, int day, int hour, int minute, int second, int ms) {
+  return {year, month, day, hour, minute, second, ms};
+}
+
+TEST(TimeStampNameTest, EncodesDayOfDecadeAndHundredthsInBase32) {
+  struct Case {
+    os::LocalDateTime time;
+    const char* name;
+  } cases[] = {
+      {At(2026, 12, 6, 10, 0, 0, 0), "2F33DRK0"},
+      {At(2029, 12, 31, 23, 59, 59, 999), "3I487LFV"},  // last hundredth of the decade
+      {At(2020, 1, 1, 0, 0, 0, 9), "00100000"},         // milliseconds count in hundredths
+      {At(2024, 3, 1, 0, 0, 0, 0), "1FI00000"},         // 4*365+1+61: 29 February counted
+      {At(2023, 3, 1, 0, 0, 0, 0), "14300000"},         // 3*365+0+60
+  };
+  for (const Case& c : cases) EXPECT_EQ(TimeStampName(c.time), c.name);
+}
+
+TEST(TemporaryPathTest, FallsBackWhenTempIsTheCurrentFolder) {
+  EXPECT_EQ(ChooseTemporaryPath("C:\\Users\\a\\Temp", "D:\\setup", "C:\\WINDOWS", false),
+            "C:\\Users\\a\\Temp\\");
+  EXPECT_EQ(ChooseTemporaryPath("C:\\Users\\a\\Temp\\", "c:\\users\\A\\temp", "C:\\WINDOWS", false),
+            "C:\\Temp\\");
+  EXPECT_EQ(ChooseTemporaryPath("C:\\WINDOWS\\TEMP\\", "C:\\windows\\temp\\", "C:\\WINDOWS", true),
+            "C:\\WINDOWS\\Temp\\");
+}
+
+TEST(PathPartsTest, SplitsAndChangesExtensions) {
+  EXPECT_EQ(ExtractFilePath("C:\\a\\b.txt"), "C:\\a\\");
+  EXPECT_EQ(ExtractFilePath("b.txt"), "");
+  EXPECT_EQ(ExtractFilePath("C:b.txt"), "C:");
+  EXPECT_EQ(ExtractFileName("C:\\a\\b.txt"), "b.txt");
+  EXPECT_EQ(ChangeFileExt("C:\\a\\setup.exe", ".sss"), "C:\\a\\setup.sss");
+  EXPECT_EQ(ChangeFileExt("C:\\a.b\\setup", ".sss"), "C:\\a.b\\setup.sss");
+  EXPECT_EQ(WithTrailingBackslash(""), "");
+  EXPECT_EQ(WithTrailingBackslash("C:\\a"), "C:\\a\\");
+  EXPECT_EQ(WithTrailingBackslash("C:\\a\\"), "C:\\a\\");
+  EXPECT_EQ(WithoutTrailingBackslash("C:\\a\\"), "C:\\a");
+  EXPECT_EQ(WithoutTrailingBackslash("C:\\a\\\\"), "C:\\a\\");
+}
+
+class FolderTreeTest : public testing::Test {
+ protected:
+  ScratchFolder scratch_{CurrentTestName()};
+  const std::string& Root() { return scratch_.Path(); }
+};
+
+TEST_F(FolderTreeTest, ForceFoldersCreatesEveryMissingParent) {
+  std::string deep = Root() + "a\\b\\c\\";
+  EXPECT_TRUE(ForceFolders(deep));
+  EXPECT_TRUE(FolderExists(Root() + "a\\b\\c"));
+  EXPECT_TRUE(ForceFolders(deep));  // existing folders are fine
+  ASSERT_TRUE(WriteFileText(Root() + "file", "x"));
+  EXPECT_FALSE(ForceFolders(Root() + "file\\sub"));  // a file stands in the way
+  EXPECT_TRUE(ForceFolders("C:"));
+}
+
+TEST_F(FolderTreeTest, DeleteTreeRemovesReadOnlyFilesAndSubfolders) {
+  ASSERT_TRUE(ForceFolders(Root() + "t\\sub\\deeper"));
+  ASSERT_TRUE(WriteFileText(Root() + "t\\one.txt", "1"));
+  ASSERT_TRUE(WriteFileText(Root() + "t\\sub\\deeper\\ro.txt", "2"));
+  ASSERT_TRUE(os::SetFileAttributes(Root() + "t\\sub\\deeper\\ro.txt", os::kAttrReadOnly));
+
+  EXPECT_TRUE(DeleteTree(Root() + "t", false));
+  EXPECT_TRUE(FolderExists(Root() + "t"));
+  EXPECT_FALSE(FolderExists(Root() + "t\\sub"));
+  EXPECT_FALSE(FileExists(Root() + "t\\one.txt"));
+
+  EXPECT_TRUE(DeleteTree(Root() + "t\\", true));
+  EXPECT_EQ(os::GetFileAttributes(Root() + "t"), os::kInvalidAttributes);
+}
+
+TEST_F(FolderTreeTest, DeleteTreeOfMissingFolderFails) {
+  EXPECT_FALSE(DeleteTree(Root() + "missing", true));
+}
+
+TEST_F(FolderTreeTest, DeleteFileForcedRemovesReadOnlyFile) {
+  std::string file = Root() + "ro.txt";
+  ASSERT_TRUE(WriteFileText(file, "x"));
+  ASSERT_TRUE(os::SetFileAttributes(file, os::kAttrReadOnly | os::kAttrHidden));
+  EXPECT_FALSE(os::DeleteFile(file));  // as on Windows
+  EXPECT_TRUE(DeleteFileForced(file));
+  EXPECT_FALSE(FileExists(file));
+}
+
+TEST_F(FolderTreeTest, UniqueNameAvoidsExistingNamesAndHonoursShortForm) {
+  std::string name = UniqueName(Root(), "", "", false);
+  EXPECT_EQ(name.size(), 8u);
+  std::string shortName = UniqueName(Root(), "kxsetup", ".tmp", true);
+  EXPECT_EQ(shortName.size(), 12u);
+  EXPECT_EQ(shortName.substr(0, 4), "kxse");
+  EXPECT_EQ(shortName.substr(8), ".tmp");
+  std::string prefixed = UniqueName(Root(), "bak", ".x", false);
+  EXPECT_EQ(prefixed.size(), 13u);
+}
+
+TEST_F(FolderTreeTest, UniqueFoldersAreNeverShared) {
+  // Several folders within the same hundredth of a second: each must be a new one.
+  std::set<std::string> made;
+  for (int i = 0; i < 6; ++i) {
+    std::string folder = CreateUniqueFolder(Root(), true);
+    EXPECT_EQ(folder.back(), '\\');
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(made.insert(folder).second) << folder;
+  }
+}
+
+TEST_F(FolderTreeTest, UniqueFolderInUncreatableParentThrows) {
+  ASSERT_TRUE(WriteFileText(Root() + "blocker", "x"));
+  EXPECT_THROW(CreateUniqueFolder(Root() + "blocker\\sub", false), std::exception);
+}
+
+}  // namespace

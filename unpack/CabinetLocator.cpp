@@ -1,0 +1,119 @@
+// Finding the cabinet inside a plain cabinet file or a package (see CabinetLocator.h).
+//
+// A package ends with: DataSize, PresetupSize, BuiltSize (32-bit little-endian each), the marker
+// "KXPEND", then up to 65530 bytes of tail that later tools may append (signatures and the like).
+// BuiltSize counts the file up to and including the marker, so the cabinet ends 18 bytes before
+// it; the cabinet's start is the header whose own size field reaches exactly that end.
+#include "CabinetLocator.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace kxunpack {
+namespace {
+
+constexpr uint8_t kMarker[] = {'K', 'X', 'P', 'E', 'N', 'D'};
+constexpr size_t kMarkerSize = sizeof(kMarker);
+constexpr size_t kTrailerFieldsSize = 12;  // DataSize, PresetupSize, BuiltSize
+constexpr size_t kTrailerSize = kTrailerFieldsSize + kMarkerSize;
+// The marker and the longest tail behind it.
+constexpr uint64_t kMarkerSearchSpan = 65536;
+constexpr size_t kScanChunk = 64 * 1024;
+constexpr uint64_t kMaxCabinetSize = 0xFFFFFFFFu;
+
+uint32_t ReadLe32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// A marker counts only when its BuiltSize names its own position: a tail is arbitrary data and
+// may contain the marker's bytes by chance.
+bool IsGenuineMarker(uint64_t markerOffset, const ReadAtFn& readAt) {
+  if (markerOffset < kTrailerFieldsSize) return false;
+  uint8_t trailer[kTrailerSize];
+  if (!readAt(markerOffset - kTrailerFieldsSize, trailer, sizeof(trailer))) return false;
+  const uint32_t builtSize = ReadLe32(trailer + 8);
+  return builtSize == markerOffset + kMarkerSize;
+}
+
+// Where the cabinet of a package ends: right before the trailer of the genuine marker nearest
+// the end of the file.
+std::optional<uint64_t> FindPackageCabinetEnd(uint64_t fileSize, const ReadAtFn& readAt) {
+  if (fileSize < kTrailerSize + kCabinetHeaderSize) return std::nullopt;
+  const uint64_t spanStart = fileSize > kMarkerSearchSpan ? fileSize - kMarkerSearchSpan : 0;
+  std::vector<uint8_t> span(static_cast<size_t>(fileSize - spanStart));
+  if (!readAt(spanStart, span.data(), span.size())) return std::nullopt;
+  for (size_t pos = span.size() - kMarkerSize + 1; pos-- > 0;) {
+    if (std::memcmp(span.data() + pos, kMarker, kMarkerSize) != 0) continue;
+    const uint64_t markerOffset = spanStart + pos;
+    if (IsGenuineMarker(markerOffset, readAt)) return markerOffset - kTrailerFieldsSize;
+  }
+  return std::nullopt;
+}
+
+// The start of the cabinet that ends exactly at cabinetEnd.
+std::optional<uint64_t> FindCabinetStart(uint64_t cabinetEnd, const ReadAtFn& readAt) {
+  if (cabinetEnd < kCabinetHeaderSize) return std::nullopt;
+  const uint64_t first = cabinetEnd > kMaxCabinetSize ? cabinetEnd - kMaxCabinetSize : 0;
+  const uint64_t last = cabinetEnd - kCabinetHeaderSize;  // last possible header offset
+  std::vector<uint8_t> chunk(kScanChunk + kCabinetHeaderSize - 1);
+  for (uint64_t chunkStart = first; chunkStart <= last; chunkStart += kScanChunk) {
+    const uint64_t headers = std::min<uint64_t>(kScanChunk, last - chunkStart + 1);
+    const size_t bytes = static_cast<size_t>(headers) + kCabinetHeaderSize - 1;
+    if (!readAt(chunkStart, chunk.data(), bytes)) return std::nullopt;
+    for (size_t pos = 0; pos < headers; ++pos) {
+      if (chunk[pos] != 'M') continue;
+      uint32_t cabinetSize = 0;
+      if (IsCabinetHeader(chunk.data() + pos, &cabinetSize) &&
+          cabinetSize == cabinetEnd - (chunkStart + pos)) {
+        return chunkStart + pos;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<CabinetWindow> PlainCabinet(uint64_t fileSize, const ReadAtFn& readAt) {
+  if (fileSize < kCabinetHeaderSize) return std::nullopt;
+  uint8_t header[kCabinetHeaderSize];
+  uint32_t cabinetSize = 0;
+  if (!readAt(0, header, sizeof(header)) || !IsCabinetHeader(header, &cabinetSize)) {
+    return std::nullopt;
+  }
+  // A cabinet larger than its file was cut short.
+  if (cabinetSize < kCabinetHeaderSize || cabinetSize > fileSize) return std::nullopt;
+  return CabinetWindow{0, cabinetSize};
+}
+
+}  // namespace
+
+bool IsCabinetHeader(const uint8_t* header, uint32_t* cabinetSize) {
+  if (std::memcmp(header, "MSCF", 4) != 0) return false;
+  const bool reservedZero =
+      ReadLe32(header + 4) == 0 && ReadLe32(header + 12) == 0 && ReadLe32(header + 20) == 0;
+  const bool version13 = ReadLe16(header + 24) == 0x0103;
+  if (!reservedZero || !version13) return false;
+  *cabinetSize = ReadLe32(header + 8);
+  return true;
+}
+
+std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, const ReadAtFn& readAt) {
+  if (const auto end = FindPackageCabinetEnd(fileSize, readAt)) {
+    if (const auto start = FindCabinetStart(*end, readAt)) {
+      return CabinetWindow{*start, *end - *start};
+    }
+  }
+  return PlainCabinet(fileSize, readAt);
+}
+
+std::optional<CabinetWindow> LocateCabinet(std::span<const uint8_t> file) {
+  return LocateCabinet(file.size(), [file](uint64_t offset, void* buffer, size_t count) {
+    if (offset > file.size() || count > file.size() - offset) return false;
+    std::memcpy(buffer, file.data() + offset, count);
+    return true;
+  });
+}
+
+}  // namespace kxunpack

@@ -1,0 +1,41 @@
+// Finds the cabinet inside an archive file handed to the unpack library: either the whole file
+// is a cabinet, or the file is a package whose cabinet sits right before the package trailer
+// (behind an optional program image). Pure: the caller supplies the bytes, so both backends and
+// tests share the same rules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace kxunpack {
+
+// Where the cabinet lies in the file, in bytes.
+struct CabinetWindow {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+
+  bool operator==(const CabinetWindow&) const = default;
+};
+
+// Fills buffer with exactly count bytes of the file at offset; false when that is not possible.
+using ReadAtFn = std::function<bool(uint64_t offset, void* buffer, size_t count)>;
+
+// Size of the fixed part of a cabinet header.
+inline constexpr size_t kCabinetHeaderSize = 36;
+
+// True when the 36 bytes at header look like the start of a cabinet (signature, version 1.3,
+// reserved fields zero); cabinetSize receives the cabinet's own size field.
+bool IsCabinetHeader(const uint8_t* header, uint32_t* cabinetSize);
+
+// The cabinet of the file, nothing when there is none. A package trailer takes precedence over a
+// cabinet header at the start of the file, because a package without a program image starts with
+// its cabinet too.
+std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, const ReadAtFn& readAt);
+
+// Same, for a file held in memory.
+std::optional<CabinetWindow> LocateCabinet(std::span<const uint8_t> file);
+
+}  // namespace kxunpack
