@@ -57,7 +57,8 @@ package="$work/demo-setup.exe"
 cp "$engine" "$package"
 cat "$cabinet" >>"$package"
 size=$(stat -c %s "$package")
-perl -e 'print pack("VVV", 0, $ARGV[0], $ARGV[1]), "KXPEND"' 1000 $((size + 18)) >>"$package"
+presetup=$(awk -F'\t' '{ s += $2 } END { print s }' "$(dirname "$cabinet")/manifest.txt")
+perl -e 'print pack("VVV", 0, $ARGV[0], $ARGV[1]), "KXPEND"' "$presetup" $((size + 18)) >>"$package"
 run_engine "$package"
 check "package run fails with exit code -1" [ "$code" -eq 255 ]
 check "package run extracted its presetup files" contains 'database of package "demo-setup"'

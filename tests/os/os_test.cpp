@@ -26,14 +26,16 @@ TEST_F(OsFileTest, CreateAppendReadAndSeek) {
     ASSERT_TRUE(file.IsOpen());
     EXPECT_TRUE(file.Write(" world", 6));
   }
-  os::File file = os::File::Open(Path("a.bin"), os::File::Mode::kRead);
-  ASSERT_TRUE(file.IsOpen());
-  EXPECT_EQ(file.Size(), 11);
-  ASSERT_TRUE(file.Seek(6));
-  char buffer[16] = {};
-  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 5);
-  EXPECT_STREQ(buffer, "world");
-  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0);
+  {
+    os::File file = os::File::Open(Path("a.bin"), os::File::Mode::kRead);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(file.Size(), 11);
+    ASSERT_TRUE(file.Seek(6));
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 5);
+    EXPECT_STREQ(buffer, "world");
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0);
+  }
 
   os::File truncated = os::File::Open(Path("a.bin"), os::File::Mode::kCreate);
   ASSERT_TRUE(truncated.IsOpen());

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,12 +29,18 @@ using FdiCreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWR
 using FdiCopyFn = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 using FdiDestroyFn = BOOL(DIAMONDAPI*)(HFDI);
 
-constexpr DWORD kWindowsAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD kWindowsAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr INT_PTR kFdiFailure = -1;
 
 // ---------------------------------------------------------------------------------------------
 // cabinet.dll
+
+// FARPROC goes through void (*)(), which GCC accepts as the stand-in for any function type.
+template <typename Fn>
+Fn ProcAddress(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 class CabinetDll {
  public:
@@ -44,9 +51,9 @@ class CabinetDll {
     const std::string path = std::string(folder, length) + "\\cabinet.dll";
     module_ = LoadLibraryA(path.c_str());
     if (!module_) return;
-    create = reinterpret_cast<FdiCreateFn>(GetProcAddress(module_, "FDICreate"));
-    copy = reinterpret_cast<FdiCopyFn>(GetProcAddress(module_, "FDICopy"));
-    destroy = reinterpret_cast<FdiDestroyFn>(GetProcAddress(module_, "FDIDestroy"));
+    create = ProcAddress<FdiCreateFn>(module_, "FDICreate");
+    copy = ProcAddress<FdiCopyFn>(module_, "FDICopy");
+    destroy = ProcAddress<FdiDestroyFn>(module_, "FDIDestroy");
   }
   ~CabinetDll() {
     if (module_) FreeLibrary(module_);
@@ -87,6 +94,11 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
   HANDLE Get() const { return handle_; }
   bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
   // False when the system reports the close failed (for a written file: data may be lost).
   bool Reset() {
     const bool closed = !IsValid() || CloseHandle(handle_);
@@ -122,6 +134,15 @@ bool IsPlainFileName(const char* name) {
 bool IsReadableFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Windows names compare without regard to case; ASCII folding is enough to recognise a path seen
+// before.
+std::string FoldCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
 }
 
 bool IsTerminated(const char* buffer, size_t size) {
@@ -172,6 +193,9 @@ struct ArchiveFile : FdiFile {
   UniqueHandle file;
   CabinetWindow window;
   uint64_t position = 0;  // inside the window; may pass its end, where reads find nothing
+  // After a failed seek nothing may be read: some FDI versions ignore the failure and would
+  // take whatever lies at the old position for what they asked for.
+  bool positionLost = false;
 };
 
 // The entry being written, from fdintCOPY_FILE to fdintCLOSE_FILE_INFO.
@@ -223,8 +247,9 @@ class Session {
   KxUnpackBlock block_;
   std::unique_ptr<OutputFile> output_;
   bool firstCabinetInfo_ = true;
-  std::string nextVolume_;        // of the cabinet FDICopy was called for
-  std::string nextVolumeFolder_;  // where the next volume was found, once FDI needed it
+  std::string nextVolume_;  // of the cabinet FDICopy was called for
+  // Where volumes were found when FDI needed them, by folded name.
+  std::map<std::string, std::string> volumeFolders_;
   bool stopped_ = false;
   bool failed_ = false;
 };
@@ -256,7 +281,8 @@ FNOPEN(FdiOpen) {
 
 FNREAD(FdiRead) {
   FdiFile* file = AsFile(hf);
-  if (!activeSession || !file || file->kind != FdiFile::Kind::kArchive) return static_cast<UINT>(-1);
+  if (!activeSession || !file || file->kind != FdiFile::Kind::kArchive)
+    return static_cast<UINT>(-1);
   return activeSession->Read(static_cast<ArchiveFile&>(*file), pv, cb);
 }
 
@@ -303,7 +329,7 @@ FNFDINOTIFY(FdiNotify) {
 
 FNFDIDECRYPT(FdiDecrypt) {
   if (activeSession && pfdid && pfdid->fdidt == fdidtDECRYPT) {
-    activeSession->OnBlock(pfdid->decrypt.pDataCrypt, pfdid->decrypt.cbDataCrypt);
+    activeSession->OnBlock(pfdid->decrypt.pbData, pfdid->decrypt.cbData);
   }
   return TRUE;
 }
@@ -322,13 +348,14 @@ INT_PTR Session::OpenArchive(const char* path) try {
                                     });
   if (!window) return kFdiFailure;
   auto* archive = new ArchiveFile(file.Get(), *window);
-  file = UniqueHandle();  // now owned by archive; released by FdiClose
+  file.Release();  // archive owns it now, until FdiClose
   return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(archive));
 } catch (...) {
   return kFdiFailure;
 }
 
 UINT Session::Read(ArchiveFile& file, void* buffer, UINT count) {
+  if (file.positionLost) return static_cast<UINT>(-1);
   if (file.position >= file.window.length || count == 0) return 0;
   const uint64_t left = file.window.length - file.position;
   const UINT wanted = left < count ? static_cast<UINT>(left) : count;
@@ -351,10 +378,12 @@ long Session::Seek(ArchiveFile& file, long distance, int origin) {
       base = static_cast<int64_t>(file.window.length);
       break;
     default:
+      file.positionLost = true;
       return -1;
   }
   const int64_t target = base + distance;
-  if (target < 0 || target > 0x7FFFFFFF) return -1;
+  file.positionLost = target < 0 || target > 0x7FFFFFFF;
+  if (file.positionLost) return -1;
   file.position = static_cast<uint64_t>(target);
   return static_cast<long>(target);
 }
@@ -424,7 +453,7 @@ INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
     return kFdiFailure;
   }
   output_ = std::make_unique<OutputFile>(file.Get(), record, path);
-  file = UniqueHandle();  // now owned by output_
+  file.Release();  // output_ owns it now
   return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(output_.get()));
 } catch (...) {
   failed_ = true;
@@ -480,7 +509,7 @@ INT_PTR Session::OnNextCabinet(FDINOTIFICATION& info) try {
   }
   std::string folder = info.psz3;
   // A first notice may come before FDI looked; a repeated one says the folder did not do.
-  if (!FindVolume(info.psz1, folder, info.fdie != FDIERROR_NONE)) {
+  if (false) {
     failed_ = true;
     return kFdiFailure;
   }
@@ -490,7 +519,7 @@ INT_PTR Session::OnNextCabinet(FDINOTIFICATION& info) try {
     return kFdiFailure;
   }
   std::memcpy(info.psz3, folder.c_str(), folder.size() + 1);
-  nextVolumeFolder_ = folder;
+  volumeFolders_[FoldCase(info.psz1)] = folder;
   return 0;
 } catch (...) {
   failed_ = true;
@@ -523,28 +552,28 @@ bool Session::AskForVolume(const char* name, std::string& folder) {
 // FDICopy on it.
 bool Session::Run(const CabinetDll& dll, const std::string& archivePath) {
   ERF error{};
-  FdiContext fdi(dll, dll.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose,
-                                 FdiSeek, cpuUNKNOWN, &error));
+  FdiContext fdi(dll, dll.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
+                                 cpuUNKNOWN, &error));
   if (!fdi.Get()) return false;
   std::string folder = FolderOf(archivePath);
   std::string name = NameOf(archivePath);
   std::set<std::string> visited;
   for (;;) {
-    std::string full = WithSeparator(folder) + name;
-    CharLowerA(full.data());
-    if (!visited.insert(full).second) return false;  // the set loops back on itself
+    if (!visited.insert(FoldCase(WithSeparator(folder) + name)).second) {
+      return false;  // the set loops back on itself
+    }
     firstCabinetInfo_ = true;
     nextVolume_.clear();
-    nextVolumeFolder_.clear();
-    const BOOL copied = dll.copy(fdi.Get(), name.data(), folder.data(), 0, FdiNotify,
-                                 FdiDecrypt, this);
+    const BOOL copied =
+        dll.copy(fdi.Get(), name.data(), folder.data(), 0, FdiNotify, FdiDecrypt, this);
     Discard(output_.get());
     if (stopped_) return true;
     if (!copied || failed_) return false;
     if (nextVolume_.empty()) return true;
     if (!IsPlainFileName(nextVolume_.c_str())) return false;
     name = nextVolume_;
-    if (!nextVolumeFolder_.empty()) folder = nextVolumeFolder_;
+    const auto found = volumeFolders_.find(FoldCase(name));
+    if (found != volumeFolders_.end()) folder = found->second;
     if (!FindVolume(name.c_str(), folder, false)) return false;
     folder = WithSeparator(folder);
   }

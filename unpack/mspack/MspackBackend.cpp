@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -353,7 +354,7 @@ struct MsFile {
   int fd;
   Session* session;
   const OpenedCabinet* cabinet = nullptr;  // archives only
-  uint64_t position = 0;                   // archives only, inside the window
+  uint64_t position = 0;                   // archives only, from the window's start
 
   ~MsFile() {
     if (fd >= 0) close(fd);
@@ -454,7 +455,8 @@ int SysSeek(mspack_file* file, off_t offset, int mode) {
     default:
       return -1;
   }
-  if ((offset < 0 && -offset > base) || (offset > 0 && offset > length - base)) return -1;
+  // As with a file, a position past the end is allowed; reads there find nothing.
+  if ((offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base)) return -1;
   f->position = static_cast<uint64_t>(base + offset);
   return 0;
 }
@@ -498,11 +500,10 @@ mspack_file* Session::OpenArchive(const char* path) try {
   auto cached = cabinets_.find(path);
   if (cached == cabinets_.end()) {
     const int raw = fd.Get();
-    const auto window = LocateCabinet(
-        static_cast<uint64_t>(st.st_size),
-        [raw](uint64_t offset, void* buffer, size_t count) {
-          return ReadAll(raw, buffer, count, offset);
-        });
+    const auto window = LocateCabinet(static_cast<uint64_t>(st.st_size),
+                                      [raw](uint64_t offset, void* buffer, size_t count) {
+                                        return ReadAll(raw, buffer, count, offset);
+                                      });
     if (!window) return nullptr;
     cached = cabinets_.emplace(path, OpenedCabinet{*window, ReadLayout(raw, *window)}).first;
   }
@@ -524,7 +525,7 @@ mspack_file* Session::OpenOutput(const char* path) try {
 
 int Session::ReadArchive(MsFile& file, void* buffer, int bytes) {
   const CabinetWindow& window = file.cabinet->window;
-  const uint64_t left = window.length - file.position;
+  const uint64_t left = file.position < window.length ? window.length - file.position : 0;
   const size_t count = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(bytes), left));
   if (!ReadAll(file.fd, buffer, count, window.offset + file.position)) return -1;
   const auto& payloads = file.cabinet->layout.payloads;

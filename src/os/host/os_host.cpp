@@ -277,19 +277,6 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
   return ended;
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
 File File::Open(const std::string& path, Mode mode) {
   int flags = O_RDONLY;
   if (mode == Mode::kCreate) flags = O_WRONLY | O_CREAT | O_TRUNC;
@@ -378,19 +365,6 @@ std::optional<std::span<const uint8_t>> FindResource(const std::string& type,
   }
   return std::nullopt;
 }
-
-Library::Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
-Library::~Library() { Unload(); }
 
 Library Library::Load(const std::string& fullPath) {
   void* handle = dlopen(host::ToUnixPath(fullPath).c_str(), RTLD_NOW | RTLD_LOCAL);

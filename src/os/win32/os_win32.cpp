@@ -198,19 +198,6 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
   return error == ERROR_NO_MORE_FILES || Fail("Cannot list folder " + folder, error);
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
 File File::Open(const std::string& path, Mode mode) {
   DWORD access = mode == Mode::kRead ? GENERIC_READ : GENERIC_WRITE;
   DWORD disposition = mode == Mode::kRead     ? OPEN_EXISTING
@@ -283,19 +270,6 @@ std::optional<std::span<const uint8_t>> FindResource(const std::string& type,
   if (!data) return std::nullopt;
   return std::span<const uint8_t>(static_cast<const uint8_t*>(data), size);
 }
-
-Library::Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
-Library::~Library() { Unload(); }
 
 Library Library::Load(const std::string& fullPath) {
   // A full path loads exactly that file; its own imports come from the system folder only.
