@@ -565,6 +565,19 @@ TEST_F(UnpackLibrary, GivesWrittenFilesTheAttributesStoredInTheArchive) {
   EXPECT_EQ(*readmeTime, kUnixEpochAsFileTime + manifest_[0].mtime * kFileTimeTicksPerSecond);
 }
 
+// Windows paths ignore case; the engine may spell an existing folder or archive either way.
+TEST_F(UnpackLibrary, FindsExistingFoldersAndArchivesWhateverTheCaseOfTheirNames) {
+  Engine engine(Scratch("OUT\\"));
+  EXPECT_EQ(Extract(kCabinets + "PLAIN.CAB", engine), 1);
+  std::vector<os::FindData> entries;
+  ASSERT_TRUE(os::ListFolder(scratch_->Path(), entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "out");
+  for (const ManifestEntry& entry : manifest_) {
+    EXPECT_EQ(ReadFileText(target_ + entry.name), SourceContent(entry.name)) << entry.name;
+  }
+}
+
 TEST_F(UnpackLibrary, ExtractsAPackageLikeThePlainCabinet) {
   Engine engine(target_);
   EXPECT_EQ(Extract(kCabinets + "package.bin", engine), 1);

@@ -6,8 +6,8 @@
 #   src/          the files put into the cabinet, for comparing contents
 #   plain.cab     those files, MS-ZIP compressed, in the order of manifest.txt
 #   package.bin   a program image, plain.cab, the package trailer and a tail
-#   manifest.txt  one line per entry in archive order:
-#                 name (as stored) TAB size TAB mtime (epoch) TAB DOS date TAB DOS time
+#   manifest.txt  one line per entry in archive order: name (as stored) TAB size TAB
+#                 mtime an extracted file must get (epoch) TAB DOS date TAB DOS time
 #   stamp         written last: its presence means everything above is complete
 set -euo pipefail
 
@@ -23,6 +23,7 @@ export LC_ALL=C
 
 rm -rf "$out"
 mkdir -p "$out/src/lng"
+out=$(cd "$out" && pwd)  # gcab runs from inside src/
 src=$out/src
 
 # Deterministic bytes, so that every run makes the same cabinet: the minimal standard generator,
@@ -54,22 +55,24 @@ printf '[Strings]\r\nTitle=English\r\n' >"$src/lng/enu.lng"
 } >"$src/big.bin"
 printf 'the last entry\n' >"$src/last.txt"
 
-# Archive order, with the modification times to keep (even seconds: DOS time has two-second
-# steps).
+# Archive order, with the times the archive is to store (even seconds: DOS time has two-second
+# steps; winter and summer dates, so that a wrong daylight-saving rule shows).
 entries=(readme.txt lng/enu.lng empty.dat big.bin last.txt)
 times=("2021-03-04 05:06:08" "2019-11-12 13:14:16" "2020-01-02 03:04:06" "2022-06-30 23:58:58"
   "2023-12-31 12:00:00")
+# A cabinet stores local wall-clock time; gcab writes the file's time as UTC wall clock. Under
+# UTC both agree, so the archive holds exactly the times above.
 for i in "${!entries[@]}"; do
-  touch -d "${times[$i]}" "$src/${entries[$i]}"
+  TZ=UTC touch -d "${times[$i]}" "$src/${entries[$i]}"
 done
 
-(cd "$src" && gcab -c -z "$out/plain.cab" "${entries[@]}")
+(cd "$src" && TZ=UTC gcab -c -z "$out/plain.cab" "${entries[@]}")
 
 # Little-endian 32-bit number as raw bytes.
 le32() {
   local v=$1
-  printf "\\$(printf %03o $((v & 255)))\\$(printf %03o $(((v >> 8) & 255)))"
-  printf "\\$(printf %03o $(((v >> 16) & 255)))\\$(printf %03o $(((v >> 24) & 255)))"
+  printf '%b' "$(printf '\\0%03o' $((v & 255)) $(((v >> 8) & 255)) $(((v >> 16) & 255)) \
+    $(((v >> 24) & 255)))"
 }
 
 image_size=4096
@@ -86,23 +89,27 @@ built_size=$((image_size + cab_size + 18))
   pseudo_random 100 99
 } >"$out/package.bin"
 
-# The DOS date and time of a local time, as the cabinet stores it.
+# DOS date and time of "YYYY-MM-DD hh:mm:ss".
 dos_stamp() {
   local y m d hh mm ss
-  read -r y m d hh mm ss < <(date -d "@$1" '+%Y %m %d %H %M %S')
+  IFS='-: ' read -r y m d hh mm ss <<<"$1"
   printf '%d\t%d' $((((10#$y - 1980) << 9) | (10#$m << 5) | 10#$d)) \
     $(((10#$hh << 11) | (10#$mm << 5) | (10#$ss / 2)))
 }
 
-for entry in "${entries[@]}"; do
-  mtime=$(stat -c %Y "$src/$entry")
-  printf '%s\t%s\t%s\t%s\n' "${entry//\//\\}" "$(stat -c %s "$src/$entry")" "$mtime" \
-    "$(dos_stamp "$mtime")"
+# The mtime is what an extracted file must get: the stored time read as the caller's local time.
+for i in "${!entries[@]}"; do
+  entry=${entries[$i]}
+  printf '%s\t%s\t%s\t%s\n' "${entry//\//\\}" "$(stat -c %s "$src/$entry")" \
+    "$(date -d "${times[$i]}" +%s)" "$(dos_stamp "${times[$i]}")"
 done >"$out/manifest.txt"
 
-# The archive must hold exactly what the manifest says, in that order.
-listed=$(gcab -t "$out/plain.cab")
-expected=$(cut -f1 "$out/manifest.txt")
+# The archive must hold exactly what the manifest says, in that order and with those times.
+listed=$(TZ=UTC gcab -l "$out/plain.cab" | awk '{ print $1 "\t" $2 "\t" $3 " " $4 }')
+expected=$(for i in "${!entries[@]}"; do
+  printf '%s\t%s\t%s\n' "${entries[$i]//\//\\}" "$(stat -c %s "$src/${entries[$i]}")" \
+    "${times[$i]}"
+done)
 if [ "$listed" != "$expected" ]; then
   echo "make_cabinets: gcab stored the entries differently:" >&2
   echo "$listed" >&2

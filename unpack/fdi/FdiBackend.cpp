@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -424,11 +425,7 @@ INT_PTR Session::OnCabinetInfo(const FDINOTIFICATION& info) {
   return 0;
 }
 
-INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
-  // Some FDI versions go on after a refused callback; a stop is final all the same.
-  if (stopped_ || failed_) return kFdiFailure;
-  if (output_) Discard(output_.get());
-  char path[KXUNPACK_PATH_SIZE] = {};
+KxUnpackFileRecord RecordOf(const FDINOTIFICATION& info, char* path) {
   KxUnpackFileRecord record{};
   record.name = reinterpret_cast<intptr_t>(info.psz1);
   record.size = info.cb;
@@ -436,13 +433,22 @@ INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
   record.time = info.time;
   record.attributes = static_cast<int32_t>(info.attribs & kWindowsAttributes);
   record.path = reinterpret_cast<intptr_t>(path);
+  return record;
+}
+
+INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
+  // Some FDI versions go on after a refused callback; a stop is final all the same.
+  if (stopped_ || failed_) return kFdiFailure;
+  if (output_) Discard(output_.get());
+  char path[KXUNPACK_PATH_SIZE] = {};
+  KxUnpackFileRecord record = RecordOf(info, path);
   const int32_t answer = notify_(KXUNPACK_BEFORE_FILE, &record);
   if (answer == -1) {
     stopped_ = true;
     return kFdiFailure;
   }
   if (answer == 0) return 0;
-  if (!IsTerminated(path, sizeof(path)) || !path[0] || info.cb < 0) {
+  if (!IsTerminated(path, sizeof(path)) || !path[0]) {
     failed_ = true;
     return kFdiFailure;
   }
@@ -452,7 +458,8 @@ INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
     failed_ = true;
     return kFdiFailure;
   }
-  output_ = std::make_unique<OutputFile>(file.Get(), record, path);
+  // The engine's answer may have changed the record; the archive's values are what count.
+  output_ = std::make_unique<OutputFile>(file.Get(), RecordOf(info, path), path);
   file.Release();  // output_ owns it now
   return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(output_.get()));
 } catch (...) {
@@ -460,16 +467,32 @@ INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
   return kFdiFailure;
 }
 
+// The archive's local time, converted with the daylight-saving rule of its own date.
+// LocalFileTimeToFileTime applies today's bias instead, an hour off for half the year.
+std::optional<FILETIME> UniversalTimeOf(WORD dosDate, WORD dosTime) {
+  FILETIME local;
+  SYSTEMTIME localTime;
+  if (!DosDateTimeToFileTime(dosDate, dosTime, &local) ||
+      !FileTimeToSystemTime(&local, &localTime)) {
+    return std::nullopt;
+  }
+  SYSTEMTIME universalTime;
+  FILETIME universal;
+  if (TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &universalTime) &&
+      SystemTimeToFileTime(&universalTime, &universal)) {
+    return universal;
+  }
+  if (LocalFileTimeToFileTime(&local, &universal)) return universal;
+  return std::nullopt;
+}
+
 // The time is set through the still open handle: once the attributes are applied the file may
 // be read-only.
 bool Session::FinishOutput(OutputFile& output) {
-  FILETIME local;
-  FILETIME universal;
-  const auto date = static_cast<WORD>(output.record.date);
-  const auto time = static_cast<WORD>(output.record.time);
-  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &universal)) {
-    if (!SetFileTime(output.file.Get(), nullptr, nullptr, &universal)) return false;
-  }
+  const auto universal =
+      UniversalTimeOf(static_cast<WORD>(output.record.date), static_cast<WORD>(output.record.time));
+  // A date the archive cannot mean leaves the file the time of its writing.
+  if (universal && !SetFileTime(output.file.Get(), nullptr, nullptr, &*universal)) return false;
   if (!output.file.Reset()) return false;
   const DWORD attributes = static_cast<DWORD>(output.record.attributes) & kWindowsAttributes;
   return SetFileAttributesA(output.path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
@@ -477,7 +500,10 @@ bool Session::FinishOutput(OutputFile& output) {
 
 INT_PTR Session::OnCloseFile(const FDINOTIFICATION& info) {
   FdiFile* file = AsFile(info.hf);
-  if (!output_ || file != output_.get()) return FALSE;
+  if (!output_ || file != output_.get()) {
+    failed_ = true;
+    return FALSE;
+  }
   const std::unique_ptr<OutputFile> output = std::move(output_);
   // Some FDI versions report an entry closed after its decompression failed.
   const bool complete = !output->damaged && !stopped_ && !failed_ &&
@@ -509,7 +535,7 @@ INT_PTR Session::OnNextCabinet(FDINOTIFICATION& info) try {
   }
   std::string folder = info.psz3;
   // A first notice may come before FDI looked; a repeated one says the folder did not do.
-  if (false) {
+  if (!FindVolume(info.psz1, folder, info.fdie != FDIERROR_NONE)) {
     failed_ = true;
     return kFdiFailure;
   }

@@ -3,9 +3,8 @@
 // libmspack reaches files only through the mspack_system given to it. Ours shows libmspack the
 // cabinet window of an archive as if it were the whole file, hands every data block read from an
 // archive to the engine's block callback, and asks the engine before every write to an output.
-// The engine speaks in Windows paths; they are mapped here the way the engine's host OS layer
-// maps them ("Z:\x" is "/x", "C:\x" is "$KX_ROOT/drive_c/x"), so that the library needs nothing
-// from the engine.
+// The engine speaks in Windows paths; the library carries the host OS layer's path mapping
+// ("Z:\x" is "/x", "C:\x" is "$KX_ROOT/drive_c/x") so that both see the same files.
 #include <dirent.h>
 #include <fcntl.h>
 #include <mspack.h>
@@ -33,6 +32,7 @@
 
 #include "Backend.h"
 #include "CabinetLocator.h"
+#include "os/host/HostPaths.h"
 
 namespace kxunpack {
 namespace {
@@ -40,88 +40,10 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Windows paths on Linux
 
-constexpr char kMachineSubfolder[] = "/.local/share/kxsetup/machine";
-
-std::string MachineRoot() {
-  const char* root = std::getenv("KX_ROOT");
-  std::string path;
-  if (root && *root) {
-    path = root;
-  } else {
-    const char* home = std::getenv("HOME");
-    path = std::string(home && *home ? home : "/tmp") + kMachineSubfolder;
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// The name of an entry of folder equal to name but for case; name itself when there is none, so
-// that components still to be created keep the case they were given.
-std::string ResolveComponent(const std::string& folder, const std::string& name) {
-  if (Exists(folder + "/" + name)) return name;
-  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
-  if (!dir) return name;
-  std::string found = name;
-  while (const dirent* entry = readdir(dir)) {
-    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-      found = entry->d_name;
-      break;
-    }
-  }
-  closedir(dir);
-  return found;
-}
-
-// Components of a Windows path below its drive; "." and ".." are folded as Windows does, before
-// the disk is looked at.
-std::vector<std::string> PathComponents(const std::string& rest) {
-  std::vector<std::string> parts;
-  std::string current;
-  auto flush = [&] {
-    if (current == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!current.empty() && current != ".") {
-      parts.push_back(current);
-    }
-    current.clear();
-  };
-  for (char c : rest) {
-    if (c == '\\' || c == '/') {
-      flush();
-    } else {
-      current += c;
-    }
-  }
-  flush();
-  return parts;
-}
-
-// The Linux path for a path of the engine; nothing for a path with no Linux counterpart (a drive
-// other than C: and Z:, a network path, a relative path).
+// The Linux path for a path of the engine, mapped exactly as the engine's host OS layer maps it.
 std::optional<std::string> ToNativePath(const std::string& path) {
   if (path.empty()) return std::nullopt;
-  if (path[0] == '/') return path;
-  const bool hasDrive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-  if (!hasDrive) return std::nullopt;
-  std::string native;
-  switch (std::tolower(static_cast<unsigned char>(path[0]))) {
-    case 'z':
-      break;
-    case 'c':
-      native = MachineRoot() + "/drive_c";
-      break;
-    default:
-      return std::nullopt;
-  }
-  for (const std::string& part : PathComponents(path.substr(3))) {
-    native += "/" + ResolveComponent(native, part);
-  }
-  return native.empty() ? "/" : native;
+  return os::host::ToUnixPath(path);
 }
 
 // The folder part of a path, separator included; empty when there is none.
@@ -228,9 +150,12 @@ class LayoutReader {
  public:
   LayoutReader(int fd, CabinetWindow window) : fd_(fd), window_(window) {}
 
+  bool Fits(uint64_t offset, uint64_t count) const {
+    return offset <= window_.length && count <= window_.length - offset;
+  }
+
   bool Read(uint64_t offset, void* buffer, size_t count) const {
-    if (offset > window_.length || count > window_.length - offset) return false;
-    return ReadAll(fd_, buffer, count, window_.offset + offset);
+    return Fits(offset, count) && ReadAll(fd_, buffer, count, window_.offset + offset);
   }
 
   // A zero-terminated name at offset; its size with the terminator goes to consumed.
@@ -285,8 +210,7 @@ void AddFolderBlocks(const LayoutReader& reader, uint64_t firstBlock, uint16_t b
     if (!reader.Read(offset, header, sizeof(header))) return;
     const uint16_t count = Le16(header + 4);
     const uint64_t payload = offset + kDataHeaderSize + dataReserve;
-    uint8_t probe;
-    if (count > 0 && !reader.Read(payload + count - 1, &probe, 1)) return;
+    if (!reader.Fits(payload, count)) return;
     layout->payloads[payload] = count;
     offset = payload + count;
   }
@@ -702,8 +626,7 @@ bool Session::IsContinuedFromPrevious(const mscabd_file& file) const {
   return false;
 }
 
-Step Session::ExtractEntry(mscab_decompressor* d, mscabd_file& file) {
-  char path[KXUNPACK_PATH_SIZE] = {};
+KxUnpackFileRecord RecordOf(const mscabd_file& file, char* path) {
   KxUnpackFileRecord record{};
   record.name = reinterpret_cast<intptr_t>(file.filename);
   record.size = static_cast<int32_t>(file.length);
@@ -711,6 +634,12 @@ Step Session::ExtractEntry(mscab_decompressor* d, mscabd_file& file) {
   record.time = DosTime(file);
   record.attributes = file.attribs & kWindowsAttributes;
   record.path = reinterpret_cast<intptr_t>(path);
+  return record;
+}
+
+Step Session::ExtractEntry(mscab_decompressor* d, mscabd_file& file) {
+  char path[KXUNPACK_PATH_SIZE] = {};
+  KxUnpackFileRecord record = RecordOf(file, path);
   const int32_t answer = notify_(KXUNPACK_BEFORE_FILE, &record);
   if (answer == -1) return Step::kStop;
   if (answer == 0) return Step::kNext;
@@ -727,6 +656,7 @@ Step Session::ExtractEntry(mscab_decompressor* d, mscabd_file& file) {
     return stopped_ ? Step::kStop : Step::kFail;
   }
   if (!ApplyTime(*native, file) || !ApplyAttributes(*native, file.attribs)) return Step::kFail;
+  record = RecordOf(file, path);  // the engine's first answer may have changed it
   return notify_(KXUNPACK_FILE_DONE, &record) == -1 ? Step::kStop : Step::kNext;
 }
 
