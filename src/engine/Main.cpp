@@ -12,6 +12,9 @@
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
+#include "support/zrIniFile.h"
+#include "support/zrRegIni.h"
+#include "support/zrShell.h"
 #include "support/zrStrUtils.h"
 #include "support/zrUtils.h"
 
@@ -106,10 +109,10 @@ bool PrepareRepair() {
   PreviousLogPath() = ExpandText(GetVariable("LogFile", ""));
   const std::string uninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   std::string settings =
-      ReadRegistryString(Format("HKLM%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings");
+      RegReadText(Format("HKLM%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings", "");
   if (settings.empty()) {
     settings =
-        ReadRegistryString(Format("HKCU%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings");
+        RegReadText(Format("HKCU%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings", "");
   }
   if (settings.empty() || !FileExists(settings)) {
     ShowErrorBox("Cannot repair application!");
@@ -204,7 +207,7 @@ void CleanUp(bool result, const DriverProgress& progress, const std::string& sav
   state.RebootAtExit = GetVariableBool("Reboot", false);
   UnloadPlugins();
   os::SetCurrentDir(savedDir);
-  ReleaseIniFiles();
+  IniCloseAll();
   LanguageList().clear();
   ResetMainDatabase();
 }
@@ -290,7 +293,7 @@ void ChooseLanguage() {
 bool MainDriver() {
   TRunState& state = RunState();
   os::InitCommonControls();
-  SetIniDefaultUnquote(false);
+  IniDefaults().Unquote = false;
   state.SetupFileName = os::ModuleFileName();
   MessageBoxSettings().setForeground = true;
   DriverWindows windows;

@@ -49,11 +49,6 @@ int32_t Broadcast(int event, intptr_t first, intptr_t second, bool toAll) { retu
 // Stub: there is no XML reader yet.
 void SetXMLKeepValueSpaces(bool keep) {}
 
-// Stub: the registry is not reached yet; every value reads as empty.
-std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName) {
-  return "";
-}
-
 // Stub: locales are not enumerated yet.
 std::vector<TLocale> InstalledLocales() { return {}; }
 
@@ -77,9 +72,6 @@ std::string& PreviousLogPath() {
   static std::string path;
   return path;
 }
-
-// Stub: the INI engine keeps no defaults yet.
-void SetIniDefaultUnquote(bool unquote) {}
 
 // Stub: conditions are not evaluated yet; every object counts as wanted.
 void SetConditionsEnabled(bool enabled) {}
@@ -179,11 +171,5 @@ void Rollback() {}
 
 bool HasRecordedActions() { return false; }
 
-// Stub: the INI engine keeps no files open yet.
-void ReleaseIniFiles() {}
-
 // Stub: a suspended run cannot be saved yet, so none can be loaded.
 bool LoadRunState(const std::string& folder) { return false; }
-
-// Stub: restarting is not supported yet; the request is dropped.
-void RestartWindows(bool force) {}

@@ -59,8 +59,6 @@ enum TEvent : int {
 int32_t Broadcast(int event, intptr_t first, intptr_t second, bool toAll);
 
 void SetXMLKeepValueSpaces(bool keep);
-void SetIniDefaultUnquote(bool unquote);
-std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName);
 struct TLocale {
   std::string Abbreviation;
   std::string Name;
@@ -95,6 +93,4 @@ bool RunInstallation();
 void RegisterResume();
 void Rollback();
 bool HasRecordedActions();
-void ReleaseIniFiles();
 bool LoadRunState(const std::string& folder);
-void RestartWindows(bool force);

@@ -18,19 +18,6 @@ size_t SkipSign(const std::string& text, size_t pos) {
   return pos < text.size() && (text[pos] == '+' || text[pos] == '-') ? pos + 1 : pos;
 }
 
-// Values past the signed range that settings and registry DWORDs carry as unsigned decimals.
-// Only plain unsigned decimals qualify: a sign or "$" makes "too big" a genuine error.
-std::optional<uint32_t> ReadUnsignedDecimal(const std::string& text) {
-  size_t pos = text.find_first_not_of(' ');
-  if (pos == std::string::npos) return std::nullopt;
-  if (text[pos] == '+') ++pos;
-  uint32_t value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data() + pos, end, value);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 // Checks the grammar of a decimal number from pos to the end of text. std::from_chars alone
 // would also take "inf", "nan" and other forms the setting files never mean.
 bool IsDecimalNumber(const std::string& text, size_t pos) {
@@ -53,12 +40,6 @@ bool IsDecimalNumber(const std::string& text, size_t pos) {
 }
 
 }  // namespace
-
-int32_t ReadInt(const std::string& text, int32_t defaultValue) {
-  if (auto value = TextToInt(text)) return *value;
-  if (auto value = ReadUnsignedDecimal(text)) return static_cast<int32_t>(*value);
-  return defaultValue;
-}
 
 std::string UIntToText(uint32_t value) { return std::to_string(value); }
 

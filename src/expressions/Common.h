@@ -9,11 +9,7 @@
 #include <cstdint>
 #include <string>
 
-// Text read as a signed 32-bit integer (see TextToInt in support/zrStrUtils.h: leading blanks,
-// optional sign, decimal digits or "$" and hexadecimal digits, nothing after them). Unsigned
-// decimal values from 2147483648 to 4294967295 are accepted too, as their 32-bit pattern, so
-// "4294967295" reads as -1. defaultValue when the text cannot be read or is out of range.
-int32_t ReadInt(const std::string& text, int32_t defaultValue);
+#include "support/zrStrUtils.h"  // ReadInt, shared with the support library
 
 // The unsigned decimal text of a 32-bit value: UIntToText(ReadInt("4294967295", 0)) is
 // "4294967295".

@@ -19,6 +19,9 @@
 
 namespace os {
 
+using WindowHandle = void*;
+using IconHandle = void*;
+
 // ---------------------------------------------------------------------------------------------
 // Errors
 
@@ -93,6 +96,9 @@ struct FindData {
   int64_t writeTime = 0;
 };
 
+// The folder entry of one file or folder, as a listing of its folder shows it.
+bool FindFile(const std::string& path, FindData& data);
+
 // Lists the entries of a folder, without "." and "..". False when the listing could not be
 // made or did not end normally; entries holds what was read.
 bool ListFolder(const std::string& folder, std::vector<FindData>& entries);
@@ -122,6 +128,7 @@ class File {
   // True only when every byte was written.
   bool Write(const void* data, size_t count);
   bool Seek(int64_t offset);
+  int64_t Tell() const;  // -1 on failure
   int64_t Size() const;  // -1 on failure
   void Close();
 
@@ -174,10 +181,177 @@ class Library {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Windows and message boxes
+// The Windows version
 
-using WindowHandle = void*;
-using IconHandle = void*;
+enum class Platform { kWin32s = 0, kWindows9x = 1, kWindowsNT = 2 };
+
+struct VersionData {
+  Platform platform = Platform::kWindowsNT;
+  int major = 0;
+  int minor = 0;
+  int build = 0;            // as the platform reports it (the 9x platform packs more into it)
+  std::string servicePack;  // the CSD text, "" when none
+};
+
+// The running system's version data. The host reports $KX_WINVER ("major.minor.build", with
+// ":9x" appended for the 9x platform; default "5.1.2600"), read at each call, so that tests can
+// switch platforms.
+VersionData GetVersionData();
+
+// ---------------------------------------------------------------------------------------------
+// The registry
+
+enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers };
+
+// Value types, with the numbers Windows gives them.
+enum RegType : uint32_t {
+  kRegNone = 0,
+  kRegString = 1,
+  kRegExpandString = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegMultiString = 7,
+};
+
+// An open registry key, closed by its destructor. Subkey paths are backslash-separated, without
+// a leading backslash; names compare without regard to case and keep the case they were created
+// with. The host keeps the registry in a text store under the machine root (see
+// host/RegistryStore.h), which several processes may use at once.
+class RegKey {
+ public:
+  RegKey() = default;
+  RegKey(RegKey&& other) noexcept;
+  RegKey& operator=(RegKey&& other) noexcept;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  ~RegKey();
+
+  // An unopened key on failure. Open needs the key to exist; Create makes it and every
+  // missing parent.
+  static RegKey Open(RegRoot root, const std::string& subkey, bool write);
+  static RegKey Create(RegRoot root, const std::string& subkey);
+
+  bool IsOpen() const { return handle_ != nullptr; }
+  // The value's type and bytes (strings with their terminating zeros, as stored).
+  bool QueryValue(const std::string& name, uint32_t& type, std::vector<uint8_t>& data) const;
+  bool SetValue(const std::string& name, uint32_t type, const void* data, size_t size);
+  bool DeleteValue(const std::string& name);
+  // The name of the index-th direct subkey / value, false past the last one.
+  bool EnumKey(uint32_t index, std::string& name) const;
+  bool EnumValue(uint32_t index, std::string& name) const;
+  void Close();
+
+ private:
+  explicit RegKey(void* handle) : handle_(handle) {}
+  void* handle_ = nullptr;
+};
+
+// Deletes the key subkey (its last name) under root; fails when it has subkeys, as on NT.
+bool RegDeleteKey(RegRoot root, const std::string& subkey);
+
+// ---------------------------------------------------------------------------------------------
+// Version resources
+
+// The fixed file version of a program or library (its two 32-bit words), false when the file
+// has no version resource. On the host a portable reader parses the PE file.
+bool GetFileVersion(const std::string& path, uint32_t& mostSignificant, uint32_t& leastSignificant);
+
+// ---------------------------------------------------------------------------------------------
+// Disks and files of the system
+
+// Free space available to the user on the volume holding folder, in bytes.
+bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes);
+// The classic call, which takes a drive root ("C:\").
+bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluster,
+                             uint32_t& bytesPerSector, uint32_t& freeClusters);
+
+// The short (8.3) form of an existing path; the host has none and gives the path itself.
+bool GetShortPath(const std::string& path, std::string& shortPath);
+
+bool MoveFile(const std::string& source, const std::string& target);
+
+// Replaces or deletes a file at the next start of Windows (the delay-until-reboot move of NT):
+// with a target, source is moved onto it; with an empty target, source is deleted. The host
+// records the request in PendingFileRenameOperations as Windows does.
+bool MoveFileAtReboot(const std::string& source, const std::string& target);
+
+// ---------------------------------------------------------------------------------------------
+// Processes
+
+// A started process, its handle closed by the destructor.
+class Process {
+ public:
+  Process() = default;
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process();
+
+  bool IsValid() const { return handle_ != nullptr; }
+  // Waits up to milliseconds; true when the process has ended.
+  bool Wait(uint32_t milliseconds);
+  // The exit code of an ended process.
+  bool ExitCode(uint32_t& code) const;
+
+ private:
+  friend Process CreateProcess(const std::string&, const std::string&, int);
+  friend Process ShellExecute(WindowHandle, const std::string&, const std::string&,
+                              const std::string&, int, bool&);
+  explicit Process(void* handle) : handle_(handle) {}
+  void* handle_ = nullptr;
+};
+
+constexpr int kShowHidden = 0;
+constexpr int kShowNormal = 1;
+
+// Starts commandLine ("\"program\" parameters") in workingFolder ("" for the current one).
+Process CreateProcess(const std::string& commandLine, const std::string& workingFolder,
+                      int showCommand);
+// Opens file with its default action; started is true when the shell accepted the request
+// (even when it gives no process to wait for).
+Process ShellExecute(WindowHandle owner, const std::string& file, const std::string& parameters,
+                     const std::string& workingFolder, int showCommand, bool& started);
+
+// Dispatches every waiting message of the calling thread; false when a quit message was taken.
+bool PumpMessages();
+void Sleep(uint32_t milliseconds);
+
+// The process's environment block, one "name=value" text per entry, in block order.
+std::vector<std::string> EnvironmentStrings();
+// Sets or removes a variable of this process's own environment (inherited by its children).
+bool SetProcessVariable(const std::string& name, const std::string& value);
+bool RemoveProcessVariable(const std::string& name);
+
+// ---------------------------------------------------------------------------------------------
+// Shell folders and session
+
+// The path of a shell folder by its CSIDL number; "" when the system has none. The host answers
+// with the folders of its machine root.
+std::string GetSpecialFolder(int csidl);
+
+// Asks Windows to end the session and restart; flags as ExitWindowsEx takes them. On NT the
+// shutdown privilege is enabled first. The host records the request under the machine root.
+bool EnableShutdownPrivilege();
+bool ExitWindows(uint32_t flags);
+constexpr uint32_t kExitWindowsReboot = 0x02;
+constexpr uint32_t kExitWindowsForce = 0x04;
+
+// COM self-registration of a library: loads it with critical-error boxes suppressed and calls
+// "DllRegisterServer" (or "DllUnregisterServer"). Missing file or export: false with result 0.
+bool CallServerRegistration(const std::string& file, bool registering, int32_t& result);
+// Registers or unregisters the type library in file (help folder: its help file's folder).
+bool RegisterTypeLibrary(const std::string& file, bool registering);
+
+// The desktop work area and moving a window into it.
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+Rect WorkArea();
+void RedrawNow(WindowHandle window);
+
+// ---------------------------------------------------------------------------------------------
+// Windows and message boxes
 
 // Flags and answers of message boxes, with the values Windows gives them.
 enum MessageBoxFlag : uint32_t {
@@ -201,6 +375,9 @@ enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 // always does so, and takes scripted answers from $KX_MSGBOX_ANSWERS ("6,7,1": one per box).
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                uint32_t flags);
+
+// Centres a window in the work area, then keeps it inside the screen.
+void CentreWindow(WindowHandle window);
 
 // The program's icon resource of that name; nullptr when missing. DestroyIcon releases it.
 IconHandle LoadAppIcon(const std::string& name);

@@ -2,6 +2,8 @@
 // and the release on destruction goes through the platform's Close and Unload.
 #include "os/os.h"
 
+#include <utility>
+
 namespace os {
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
@@ -29,5 +31,17 @@ Library& Library::operator=(Library&& other) noexcept {
 }
 
 Library::~Library() { Unload(); }
+
+RegKey::RegKey(RegKey&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+RegKey::~RegKey() { Close(); }
 
 }  // namespace os

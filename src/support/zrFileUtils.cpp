@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "support/Errors.h"
+#include "support/WinVersion.h"
+#include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
 
 namespace {
@@ -12,7 +14,7 @@ namespace {
 bool IsBareDrive(const std::string& path) { return path.size() == 2 && path[1] == ':'; }
 
 std::string ParentOf(const std::string& path) {
-  size_t slash = path.find_last_of('\\');
+  size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
@@ -151,3 +153,226 @@ std::string CreateUniqueFolder(const std::string& parent, bool privateToUser) {
   }
   ThrowError("Can't create a temporary folder in %s", base.c_str());
 }
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+namespace {
+
+constexpr size_t kCopyBlock = 131072;
+constexpr size_t kLineChunk = 100;
+
+std::string DriveRoot(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) + "\\" : path;
+}
+
+bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
+         (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
+}
+
+// The lines of wininit.ini, each trimmed, with the new entries placed once at the end of its
+// [Rename] section (before the first empty line or header after it) or in a new one at the end.
+std::vector<std::string> WithRenameEntries(const std::vector<std::string>& lines,
+                                           const std::vector<std::string>& entries) {
+  std::vector<std::string> result;
+  bool inRename = false;
+  bool placed = false;
+  for (const std::string& line : lines) {
+    bool endsSection = line.empty() || line.front() == '[';
+    if (inRename && endsSection && !placed) {
+      result.insert(result.end(), entries.begin(), entries.end());
+      placed = true;
+    }
+    if (!line.empty() && line.front() == '[') inRename = UpperCaseText(line) == "[RENAME]";
+    result.push_back(line);
+  }
+  if (!placed) {
+    if (!inRename) result.push_back("[Rename]");
+    result.insert(result.end(), entries.begin(), entries.end());
+  }
+  return result;
+}
+
+std::vector<std::string> ReadTrimmedLines(const std::string& path) {
+  std::vector<std::string> lines;
+  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  std::string line;
+  while (file.IsOpen() && ReadLine(file, line)) lines.push_back(Trim(line));
+  return lines;
+}
+
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+  os::File file = os::File::Open(path, os::File::Mode::kCreate);
+  if (!file.IsOpen()) return false;
+  for (const std::string& line : lines) {
+    if (!WriteLine(file, line)) return false;
+  }
+  return true;
+}
+
+// The short name of a file that may not exist yet: an empty file stands in for a moment.
+std::string ShortPathOfTarget(const std::string& target) {
+  if (FileExists(target)) return ShortPath(target);
+  { os::File placeholder = os::File::Open(target, os::File::Mode::kCreate); }
+  std::string shortTarget = ShortPath(target);
+  os::DeleteFile(target);
+  return shortTarget;
+}
+
+bool ScheduleIn9xWininit(const std::string& source, const std::string& target) {
+  std::string ini = WithTrailingBackslash(os::WindowsDir()) + "wininit.ini";
+  std::string backup = ChangeFileExt(ini, ".bak");
+  DeleteFileForced(backup);
+  std::vector<std::string> lines;
+  if (FileExists(ini)) {
+    if (!os::MoveFile(ini, backup)) return false;
+    lines = ReadTrimmedLines(backup);
+  }
+  std::string shortSource = ShortPath(source);
+  std::vector<std::string> entries;
+  if (target.empty()) {
+    entries.push_back("NUL=" + shortSource);
+  } else {
+    std::string shortTarget = ShortPathOfTarget(target);
+    entries.push_back("NUL=" + shortTarget);
+    entries.push_back(shortTarget + "=" + shortSource);
+    if (UpperCaseText(shortTarget) != UpperCaseText(target)) {
+      // DOS renames at boot know only short names; the long one is restored after the restart.
+      RegWriteString("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                     Format("Rename %s", shortTarget.c_str()),
+                     Format("command.com /c ren %s \"%s\"", shortTarget.c_str(),
+                            ExtractFileName(target).c_str()));
+    }
+  }
+  bool written = WriteLines(ini, WithRenameEntries(lines, entries));
+  DeleteFileForced(backup);
+  return written;
+}
+
+}  // namespace
+
+int64_t FileSize(const std::string& path) {
+  os::FindData data;
+  return os::FindFile(path, data) ? static_cast<int64_t>(data.size) : -1;
+}
+
+int64_t FileTime(const std::string& path) {
+  os::FindData data;
+  return os::FindFile(path, data) ? data.writeTime : 0;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  if (!file.IsOpen()) return content;
+  int64_t size = file.Size();
+  if (size > 0) content.reserve(static_cast<size_t>(size));
+  char buffer[65536];
+  int64_t count;
+  while ((count = file.Read(buffer, sizeof(buffer))) > 0) {
+    content.append(buffer, static_cast<size_t>(count));
+  }
+  return content;
+}
+
+bool ReadLine(os::File& file, std::string& line) {
+  line.clear();
+  char chunk[kLineChunk];
+  bool readAny = false;
+  for (;;) {
+    int64_t start = file.Tell();
+    int64_t count = file.Read(chunk, sizeof(chunk));
+    if (count <= 0) return readAny;
+    readAny = true;
+    for (int64_t i = 0; i < count; ++i) {
+      if (chunk[i] != '\r' && chunk[i] != '\n') continue;
+      line.append(chunk, static_cast<size_t>(i));
+      int64_t next = i + 1;
+      if (chunk[i] == '\r') {
+        char after = 0;
+        if (next < count) {
+          after = chunk[next];
+        } else {
+          file.Seek(start + next);
+          if (file.Read(&after, 1) != 1) after = 0;
+        }
+        if (after == '\n') ++next;
+      }
+      file.Seek(start + next);
+      return true;
+    }
+    line.append(chunk, static_cast<size_t>(count));
+  }
+}
+
+bool WriteLine(os::File& file, const std::string& text) {
+  return file.Write(text.data(), text.size()) && file.Write("\r\n", 2);
+}
+
+std::string ShortPath(const std::string& path) {
+  std::string shortPath;
+  return os::GetShortPath(path, shortPath) ? shortPath : path;
+}
+
+uint64_t FreeSpaceKiB(const std::string& folder) {
+  if (!FolderExists(folder)) return 0;
+  std::string asked = IsPlatform9x() ? DriveRoot(folder) : WithTrailingBackslash(folder);
+  const TWinVersion& version = WinVersion();
+  if (static_cast<int>(version.Kind) > 1 || version.Build > 1110) {
+    uint64_t freeBytes = 0;
+    return os::GetDiskFreeSpaceEx(asked, freeBytes) ? freeBytes / 1024 : 0;
+  }
+  uint32_t sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0;
+  if (!os::GetDiskFreeSpaceClassic(DriveRoot(asked), sectorsPerCluster, bytesPerSector,
+                                   freeClusters)) {
+    return 0;
+  }
+  return static_cast<uint64_t>(bytesPerSector) * sectorsPerCluster * freeClusters / 1024;
+}
+
+bool CopyFileWithProgress(const std::string& source, const std::string& target,
+                          const TCopyProgress& progress, bool append) {
+  os::FindData sourceData;
+  if (!os::FindFile(source, sourceData) || (sourceData.attributes & os::kAttrDirectory)) {
+    return false;
+  }
+  os::File input = os::File::Open(source, os::File::Mode::kRead);
+  if (!input.IsOpen()) return false;
+  os::File output =
+      os::File::Open(target, append ? os::File::Mode::kAppend : os::File::Mode::kCreate);
+  if (!output.IsOpen()) return false;
+  std::vector<char> block(kCopyBlock);
+  uint64_t copied = 0;
+  for (;;) {
+    int64_t count = input.Read(block.data(), block.size());
+    if (count < 0) return false;
+    if (count == 0) break;
+    if (!output.Write(block.data(), static_cast<size_t>(count))) return false;
+    copied += static_cast<uint64_t>(count);
+    if (progress &&
+        !progress(source, target, static_cast<uint32_t>(count), sourceData.size, copied)) {
+      return false;
+    }
+  }
+  output.Close();
+  return os::SetFileWriteTime(target, sourceData.writeTime) &&
+         os::SetFileAttributes(target, sourceData.attributes);
+}
+
+std::string FullPath(const std::string& path) {
+  if (path.empty() || IsAbsolute(path)) return path;
+  if (path[0] == '\\') return os::GetCurrentDir().substr(0, 2) + path;
+  return WithTrailingBackslash(os::GetCurrentDir()) + path;
+}
+
+bool ReplaceAtReboot(const std::string& source, const std::string& target) {
+  std::string from = FullPath(source);
+  std::string to = FullPath(target);
+  if (os::GetFileAttributes(from) == os::kInvalidAttributes) return false;
+  if (IsPlatform9x()) return ScheduleIn9xWininit(from, to);
+  if (to.empty()) return os::MoveFileAtReboot(from, "");
+  return os::MoveFileAtReboot(to, "") && os::MoveFileAtReboot(from, to);
+}
+
+bool DeleteAtReboot(const std::string& file) { return ReplaceAtReboot(file, ""); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "os/os.h"
@@ -56,3 +57,47 @@ std::string UniqueName(const std::string& folder, const std::string& prefix,
 // someone else between the test and the creation, is never taken over. Throws KxError when
 // no folder can be created.
 std::string CreateUniqueFolder(const std::string& parent, bool privateToUser);
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+// Size in bytes as the folder listing gives it, -1 when the file is missing.
+int64_t FileSize(const std::string& path);
+// Last-write time as a Windows file time, 0 when the file is missing.
+int64_t FileTime(const std::string& path);
+// The file's bytes; a file that cannot be opened, or is empty, gives the empty string.
+std::string ReadWholeFile(const std::string& path);
+
+// Reads the next line: up to a carriage return, a line feed or a CR LF pair, which is consumed.
+// False at the end of the file. (Lines of files written on other systems end with LF alone;
+// reading only up to CR would turn such a file into one line and destroy it on rewrite.)
+bool ReadLine(os::File& file, std::string& line);
+// Writes text followed by CR LF.
+bool WriteLine(os::File& file, const std::string& text);
+
+// The short (8.3) form of a path, the path itself when there is none.
+std::string ShortPath(const std::string& path);
+
+// Free space in KiB on the drive of folder (on the 9x platform its root is asked), 0 when the
+// folder does not exist or the system cannot tell.
+uint64_t FreeSpaceKiB(const std::string& folder);
+
+// Called after each block: (source, target, bytes of this block, source size, bytes copied so
+// far); false stops the copy, which then fails.
+using TCopyProgress =
+    std::function<bool(const std::string& source, const std::string& target, uint32_t blockBytes,
+                       uint64_t sourceSize, uint64_t copied)>;
+
+// Copies source to target in blocks of 128 KiB (appending with append set), then gives the target
+// the source's last-write time and attributes. A partly written target stays on failure.
+bool CopyFileWithProgress(const std::string& source, const std::string& target,
+                          const TCopyProgress& progress, bool append);
+
+// Schedules target to be replaced by source, or file to be deleted, at the next start of Windows.
+// Paths are made absolute; nothing happens (false) when the source does not exist. On the 9x
+// platform the requests go to wininit.ini.
+bool ReplaceAtReboot(const std::string& source, const std::string& target);
+bool DeleteAtReboot(const std::string& file);
+
+// The path made absolute against the current folder.
+std::string FullPath(const std::string& path);

@@ -1,6 +1,7 @@
 #include "support/zrStrUtils.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 #include <utility>
 
@@ -473,4 +474,27 @@ bool SwitchPresent(const std::string& name) { return SwitchPresentIn(os::Command
 
 bool SwitchMatch(const std::string& pattern, int& index) {
   return SwitchMatchIn(os::CommandLine(), pattern, index);
+}
+
+namespace {
+
+// Values past the signed range that settings and registry DWORDs carry as unsigned decimals.
+// Only plain unsigned decimals qualify: a sign or "$" makes "too big" a genuine error.
+std::optional<uint32_t> ReadUnsignedDecimal(const std::string& text) {
+  size_t pos = text.find_first_not_of(' ');
+  if (pos == std::string::npos) return std::nullopt;
+  if (text[pos] == '+') ++pos;
+  uint32_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data() + pos, end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int32_t ReadInt(const std::string& text, int32_t defaultValue) {
+  if (auto value = TextToInt(text)) return *value;
+  if (auto value = ReadUnsignedDecimal(text)) return static_cast<int32_t>(*value);
+  return defaultValue;
 }

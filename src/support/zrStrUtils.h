@@ -139,6 +139,12 @@ std::optional<int32_t> TextToInt(const std::string& text);
 // 0 when it cannot be read.
 int32_t HexToInt(const std::string& text);
 
+// Text read as a signed 32-bit integer (see TextToInt in support/zrStrUtils.h: leading blanks,
+// optional sign, decimal digits or "$" and hexadecimal digits, nothing after them). Unsigned
+// decimal values from 2147483648 to 4294967295 are accepted too, as their 32-bit pattern, so
+// "4294967295" reads as -1. defaultValue when the text cannot be read or is out of range.
+int32_t ReadInt(const std::string& text, int32_t defaultValue);
+
 // The digits of value in base (2..36), most significant first, "0"-"9" then "A"-"Z", left-padded
 // with "0" to width. Value 0 gives "0" (padded). A negative value or a base outside 2..36 gives "".
 std::string IntToBase(int64_t value, int width, int base);

@@ -121,3 +121,110 @@ TEST_F(FolderTreeTest, UniqueFolderInUncreatableParentThrows) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::vector<std::string> lines;
+  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  std::string line;
+  while (ReadLine(file, line)) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(FolderTreeTest, ReadLineEndsLinesAtCrLfOrBoth) {
+  using Lines = std::vector<std::string>;
+  std::string path = Root() + "lines.txt";
+  ASSERT_TRUE(WriteFileText(path, "a\r\nb\nc\rd"));
+  EXPECT_EQ(LinesOf(path), (Lines{"a", "b", "c", "d"}));
+  ASSERT_TRUE(WriteFileText(path, "\r\n\nx\r\n"));
+  EXPECT_EQ(LinesOf(path), (Lines{"", "", "x"}));
+  ASSERT_TRUE(WriteFileText(path, ""));
+  EXPECT_EQ(LinesOf(path), Lines{});
+  // A CR LF pair split across two read chunks is still one line end.
+  std::string longLine(99, 'x');
+  ASSERT_TRUE(WriteFileText(path, longLine + "\r\n" + std::string(250, 'y') + "\r\nz"));
+  EXPECT_EQ(LinesOf(path), (Lines{longLine, std::string(250, 'y'), "z"}));
+}
+
+TEST_F(FolderTreeTest, WriteLineEndsWithCrLf) {
+  std::string path = Root() + "out.txt";
+  {
+    os::File file = os::File::Open(path, os::File::Mode::kCreate);
+    ASSERT_TRUE(WriteLine(file, "one"));
+    ASSERT_TRUE(WriteLine(file, ""));
+  }
+  EXPECT_EQ(ReadFileText(path), "one\r\n\r\n");
+}
+
+TEST_F(FolderTreeTest, SizesTimesAndWholeFiles) {
+  std::string path = Root() + "f.bin";
+  ASSERT_TRUE(WriteFileText(path, std::string(1000, 'q')));
+  EXPECT_EQ(FileSize(path), 1000);
+  EXPECT_EQ(FileSize(Root() + "missing"), -1);
+  EXPECT_EQ(FileTime(Root() + "missing"), 0);
+  EXPECT_EQ(FileTime(path), os::GetFileWriteTime(path).value_or(-1));
+  EXPECT_EQ(ReadWholeFile(path), std::string(1000, 'q'));
+  EXPECT_EQ(ReadWholeFile(Root() + "missing"), "");
+  EXPECT_EQ(ShortPath(Root() + "missing"), Root() + "missing");
+}
+
+TEST_F(FolderTreeTest, FreeSpaceOfMissingFolderIsZero) {
+  EXPECT_EQ(FreeSpaceKiB(Root() + "missing"), 0u);
+  EXPECT_GT(FreeSpaceKiB(Root()), 0u);
+}
+
+TEST_F(FolderTreeTest, CopyReportsEveryBlockAndKeepsTimeAndAttributes) {
+  std::string source = Root() + "source.bin";
+  std::string content;
+  for (int i = 0; i < 300000; ++i) content += static_cast<char>('a' + i % 26);
+  ASSERT_TRUE(WriteFileText(source, content));
+  const int64_t kTime = 132000000000000000LL;
+  ASSERT_TRUE(os::SetFileWriteTime(source, kTime));
+  ASSERT_TRUE(os::SetFileAttributes(source, os::kAttrReadOnly));
+
+  std::vector<uint32_t> blocks;
+  uint64_t lastCopied = 0;
+  auto progress = [&](const std::string&, const std::string&, uint32_t block, uint64_t size,
+                      uint64_t copied) {
+    blocks.push_back(block);
+    EXPECT_EQ(size, content.size());
+    lastCopied = copied;
+    return true;
+  };
+  std::string target = Root() + "target.bin";
+  ASSERT_TRUE(CopyFileWithProgress(source, target, progress, false));
+  EXPECT_EQ(blocks, (std::vector<uint32_t>{131072, 131072, 37856}));
+  EXPECT_EQ(lastCopied, content.size());
+  EXPECT_EQ(ReadFileText(target), content);
+  EXPECT_EQ(os::GetFileWriteTime(target), kTime);
+  EXPECT_TRUE(os::GetFileAttributes(target) & os::kAttrReadOnly);
+  ASSERT_TRUE(os::SetFileAttributes(target, os::kAttrNormal));
+  ASSERT_TRUE(os::SetFileAttributes(source, os::kAttrNormal));
+}
+
+TEST_F(FolderTreeTest, CopyAppendsAndStopsWhenProgressSaysSo) {
+  std::string source = Root() + "s.txt";
+  std::string target = Root() + "t.txt";
+  ASSERT_TRUE(WriteFileText(source, "tail"));
+  ASSERT_TRUE(WriteFileText(target, "head-"));
+  ASSERT_TRUE(CopyFileWithProgress(source, target, nullptr, true));
+  EXPECT_EQ(ReadFileText(target), "head-tail");
+
+  auto refuse = [](const std::string&, const std::string&, uint32_t, uint64_t, uint64_t) {
+    return false;
+  };
+  EXPECT_FALSE(CopyFileWithProgress(source, Root() + "u.txt", refuse, false));
+  EXPECT_FALSE(CopyFileWithProgress(Root() + "missing", Root() + "v.txt", nullptr, false));
+  EXPECT_FALSE(FileExists(Root() + "v.txt"));
+}
+
+TEST(FullPathTest, RelativePathsFollowTheCurrentFolder) {
+  std::string current = WithTrailingBackslash(os::GetCurrentDir());
+  EXPECT_EQ(FullPath("a\\b.txt"), current + "a\\b.txt");
+  EXPECT_EQ(FullPath("C:\\x"), "C:\\x");
+  EXPECT_EQ(FullPath("\\\\server\\share\\x"), "\\\\server\\share\\x");
+  EXPECT_EQ(FullPath("\\top"), current.substr(0, 2) + "\\top");
+}
+
+}  // namespace

@@ -249,6 +249,16 @@ bool DeleteFile(const std::string& path) {
   return unlink(unixPath.c_str()) == 0 || Fail("Cannot delete " + path);
 }
 
+bool FindFile(const std::string& path, FindData& data) {
+  std::string unixPath = host::ToUnixPath(path);
+  struct stat st;
+  if (stat(unixPath.c_str(), &st) != 0) return Fail(path);
+  size_t slash = unixPath.find_last_of('/');
+  data = {slash == std::string::npos ? unixPath : unixPath.substr(slash + 1),
+          AttributesOf(unixPath, st), static_cast<uint64_t>(st.st_size), ToFileTime(st.st_mtim)};
+  return true;
+}
+
 bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
   std::string unixFolder = host::ToUnixPath(folder);
   DIR* dir = opendir(unixFolder.c_str());
@@ -319,6 +329,8 @@ bool File::Write(const void* data, size_t count) {
 bool File::Seek(int64_t offset) {
   return lseek(static_cast<int>(handle_), offset, SEEK_SET) >= 0 || Fail("Seek error");
 }
+
+int64_t File::Tell() const { return lseek(static_cast<int>(handle_), 0, SEEK_CUR); }
 
 int64_t File::Size() const {
   struct stat st;

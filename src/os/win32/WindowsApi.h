@@ -10,6 +10,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <oleauto.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #undef MessageBox
 #undef DeleteFile
@@ -19,3 +22,10 @@
 #undef GetCurrentDirectory
 #undef SetCurrentDirectory
 #undef CreateFile
+#undef CreateProcess
+#undef ShellExecute
+#undef MoveFile
+#undef SetEnvironmentVariable
+#undef ExitWindows
+#undef GetDiskFreeSpaceEx
+#undef RegDeleteKey

@@ -180,6 +180,18 @@ bool DeleteFile(const std::string& path) {
   return DeleteFileA(path.c_str()) || Fail("Cannot delete " + path);
 }
 
+bool FindFile(const std::string& path, FindData& data) {
+  // FindFirstFile takes a pattern; a path with wildcards would match some other file.
+  if (path.find_first_of("*?") != std::string::npos) return Fail(path, ERROR_INVALID_NAME);
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(path.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return Fail(path);
+  FindClose(find);
+  uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  data = {found.cFileName, found.dwFileAttributes, size, FromFileTime(found.ftLastWriteTime)};
+  return true;
+}
+
 bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
   std::string pattern = folder;
   if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
@@ -242,6 +254,13 @@ bool File::Seek(int64_t offset) {
   return SetFilePointerEx(AsHandle(handle_), distance, nullptr, FILE_BEGIN) || Fail("Seek error");
 }
 
+int64_t File::Tell() const {
+  LARGE_INTEGER zero, position;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(AsHandle(handle_), zero, &position, FILE_CURRENT) ? position.QuadPart
+                                                                            : -1;
+}
+
 int64_t File::Size() const {
   LARGE_INTEGER size;
   return GetFileSizeEx(AsHandle(handle_), &size) ? size.QuadPart : -1;
@@ -292,9 +311,14 @@ void Library::Unload() {
   handle_ = nullptr;
 }
 
+void ArmCentringHook();     // system_win32.cpp
+void DisarmCentringHook();  // system_win32.cpp
+
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                uint32_t flags) {
+  ArmCentringHook();
   int answer = MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags);
+  DisarmCentringHook();           // when no box appeared, the hook is still waiting
   if (answer > 0) return answer;  // 0, and -1 under Wine without a desktop, mean no box
   WriteToStandardError(caption, text);
   return DefaultAnswer(flags);

@@ -95,3 +95,23 @@ TEST_F(HostMachineTest, ScriptedAnswersAnswerBoxesInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostMachineTest, RestartRequestsAreRecordedForReplay) {
+  ASSERT_TRUE(os::ExitWindows(os::kExitWindowsReboot | os::kExitWindowsForce));
+  std::string record = ReadFileText(os::host::ToWindowsPath(root_ + "/restart-requested"));
+  EXPECT_EQ(record.rfind("flags=6 ", 0), 0u) << record;
+}
+
+TEST_F(HostMachineTest, ProgramsRunFromWindowsCommandLines) {
+  os::Process process = os::CreateProcess("\"Z:\\bin\\sh\" -c \"exit 7\"", "C:\\windows", 0);
+  ASSERT_TRUE(process.IsValid());
+  ASSERT_TRUE(process.Wait(5000));
+  uint32_t code = 0;
+  ASSERT_TRUE(process.ExitCode(code));
+  EXPECT_EQ(code, 7u);
+  EXPECT_FALSE(os::CreateProcess("\"C:\\missing.exe\"", "", 0).IsValid());
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// The host OS layer's processes, disks, shell folders and session (see os.h): programs run by
+// posix_spawn from their Windows command lines, free space from statvfs, shell folders from the
+// registry store, and a restart recorded under the machine root for `kxtool reboot` to replay.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "os/host/HostPaths.h"
+#include "os/os.h"
+
+extern char** environ;
+
+namespace os {
+namespace {
+
+// A started child: its pid, and its status once reaped.
+struct Child {
+  pid_t pid = 0;
+  bool ended = false;
+  int status = 0;
+};
+
+Child* AsChild(void* handle) { return static_cast<Child*>(handle); }
+
+// Windows' parameter rules: blanks separate, double quotes group and are dropped.
+std::vector<std::string> SplitParameters(const std::string& line) {
+  std::vector<std::string> parameters;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ') ++i;
+    if (i >= line.size()) break;
+    std::string parameter;
+    bool quoted = false;
+    for (; i < line.size() && (quoted || static_cast<unsigned char>(line[i]) > ' '); ++i) {
+      if (line[i] == '"') {
+        quoted = !quoted;
+      } else {
+        parameter += line[i];
+      }
+    }
+    parameters.push_back(parameter);
+  }
+  return parameters;
+}
+
+bool IsExecutable(const std::string& unixPath) {
+  struct stat st;
+  return stat(unixPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
+}
+
+// Runs argv[0] with the arguments in folder; 0 when it could not be started.
+pid_t Spawn(std::vector<std::string> arguments, const std::string& workingFolder) {
+  if (arguments.empty()) return 0;
+  arguments[0] = host::ToUnixPath(arguments[0]);
+  if (!IsExecutable(arguments[0])) {
+    errno = ENOEXEC;
+    return 0;
+  }
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  std::string folder = workingFolder.empty() ? std::string() : host::ToUnixPath(workingFolder);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  pid_t pid = 0;
+  int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    errno = error;
+    return 0;
+  }
+  return pid;
+}
+
+// Where a restart request is recorded.
+std::string RestartRecord() { return host::MachineRoot() + "/restart-requested"; }
+
+// Shell folders live in the registry, as on Windows; the CSIDL numbers name them.
+struct ShellFolder {
+  int csidl;
+  bool common;
+  const char* valueName;
+};
+const ShellFolder kShellFolders[] = {
+    {2, false, "Programs"},        {5, false, "Personal"},       {7, false, "Startup"},
+    {8, false, "Recent"},          {9, false, "SendTo"},         {11, false, "Start Menu"},
+    {16, false, "Desktop"},        {19, false, "NetHood"},       {20, false, "Fonts"},
+    {21, false, "Templates"},      {26, false, "AppData"},       {22, true, "Common Start Menu"},
+    {23, true, "Common Programs"}, {24, true, "Common Startup"}, {25, true, "Common Desktop"},
+    {35, true, "Common AppData"},
+};
+constexpr char kShellFoldersKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+std::string ShellFolderFromRegistry(const ShellFolder& folder) {
+  RegKey key = RegKey::Open(folder.common ? RegRoot::kLocalMachine : RegRoot::kCurrentUser,
+                            kShellFoldersKey, false);
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  if (!key.IsOpen() || !key.QueryValue(folder.valueName, type, data)) return "";
+  if (type != kRegString && type != kRegExpandString) return "";
+  std::string text(data.begin(), data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+Process::Process(Process&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    delete AsChild(handle_);
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+// Like closing a process handle on Windows, this does not end the process; an unreaped child is
+// left to init by a background reap when the engine exits.
+Process::~Process() { delete AsChild(handle_); }
+
+bool Process::Wait(uint32_t milliseconds) {
+  Child* child = AsChild(handle_);
+  if (!child) return true;
+  for (uint32_t waited = 0;; waited += 10) {
+    if (child->ended) return true;
+    pid_t result = waitpid(child->pid, &child->status, WNOHANG);
+    if (result == child->pid || (result < 0 && errno == ECHILD)) {
+      child->ended = true;
+      return true;
+    }
+    if (waited >= milliseconds) return false;
+    usleep(10000);
+  }
+}
+
+bool Process::ExitCode(uint32_t& code) const {
+  Child* child = AsChild(handle_);
+  if (!child || !child->ended) return false;
+  if (WIFEXITED(child->status)) {
+    code = static_cast<uint32_t>(static_cast<int8_t>(WEXITSTATUS(child->status)));
+  } else {
+    code = 0xC0000000u | static_cast<uint32_t>(WTERMSIG(child->status));  // like an NT status
+  }
+  return true;
+}
+
+Process CreateProcess(const std::string& commandLine, const std::string& workingFolder,
+                      int showCommand) {
+  pid_t pid = Spawn(SplitParameters(commandLine), workingFolder);
+  if (pid == 0) return Process();
+  Child* child = new Child;
+  child->pid = pid;
+  return Process(child);
+}
+
+// Documents have no associations here: only programs can be opened.
+Process ShellExecute(WindowHandle owner, const std::string& file, const std::string& parameters,
+                     const std::string& workingFolder, int showCommand, bool& started) {
+  std::vector<std::string> arguments = SplitParameters(parameters);
+  arguments.insert(arguments.begin(), file);
+  pid_t pid = Spawn(arguments, workingFolder);
+  started = pid != 0;
+  if (!started) return Process();
+  Child* child = new Child;
+  child->pid = pid;
+  return Process(child);
+}
+
+bool PumpMessages() { return true; }  // the host has no window messages yet
+
+void Sleep(uint32_t milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
+std::vector<std::string> EnvironmentStrings() {
+  std::vector<std::string> strings;
+  for (char** entry = environ; entry && *entry; ++entry) strings.push_back(*entry);
+  return strings;
+}
+
+bool SetProcessVariable(const std::string& name, const std::string& value) {
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+bool RemoveProcessVariable(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+
+bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes) {
+  struct statvfs vfs;
+  if (statvfs(host::ToUnixPath(folder).c_str(), &vfs) != 0) return false;
+  freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return true;
+}
+
+// The classic call cannot tell more than 2 GiB, as on the systems that have only it.
+bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluster,
+                             uint32_t& bytesPerSector, uint32_t& freeClusters) {
+  uint64_t freeBytes = 0;
+  if (!GetDiskFreeSpaceEx(root, freeBytes)) return false;
+  sectorsPerCluster = 64;
+  bytesPerSector = 512;
+  const uint64_t kLimit = 0x7FFF8000ULL;
+  freeClusters = static_cast<uint32_t>((freeBytes < kLimit ? freeBytes : kLimit) / 32768);
+  return true;
+}
+
+bool GetShortPath(const std::string& path, std::string& shortPath) {
+  struct stat st;
+  if (stat(host::ToUnixPath(path).c_str(), &st) != 0) return false;
+  shortPath = path;
+  return true;
+}
+
+bool MoveFile(const std::string& source, const std::string& target) {
+  std::string from = host::ToUnixPath(source);
+  std::string to = host::ToUnixPath(target);
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;  // Windows never moves onto an existing file without being asked to
+    return false;
+  }
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+// Windows keeps the requests as pairs in one multi-string: "\??\source" and "\??\target", or an
+// empty string for a deletion.
+bool MoveFileAtReboot(const std::string& source, const std::string& target) {
+  RegKey key =
+      RegKey::Create(RegRoot::kLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+  if (!key.IsOpen()) return false;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  if (!key.QueryValue("PendingFileRenameOperations", type, data) || type != kRegMultiString) {
+    data.clear();
+  }
+  // Every string ends with its zero and the list with one more; deletions add empty strings, so
+  // only that last zero may go.
+  if (!data.empty() && data.back() == 0) data.pop_back();
+  std::string pair = "\\??\\" + source + '\0' + (target.empty() ? "" : "\\??\\" + target) + '\0';
+  data.insert(data.end(), pair.begin(), pair.end());
+  data.push_back(0);
+  return key.SetValue("PendingFileRenameOperations", kRegMultiString, data.data(), data.size());
+}
+
+std::string GetSpecialFolder(int csidl) {
+  switch (csidl) {
+    case 36:  // CSIDL_WINDOWS
+      return WindowsDir();
+    case 37:  // CSIDL_SYSTEM
+      return SystemDir();
+    case 38:  // CSIDL_PROGRAM_FILES
+      return "C:\\Program Files";
+    case 43:  // CSIDL_PROGRAM_FILES_COMMON
+      return "C:\\Program Files\\Common Files";
+  }
+  for (const ShellFolder& folder : kShellFolders) {
+    if (folder.csidl == csidl) return ShellFolderFromRegistry(folder);
+  }
+  return "";
+}
+
+bool EnableShutdownPrivilege() { return true; }
+
+bool ExitWindows(uint32_t flags) {
+  FILE* record = std::fopen(RestartRecord().c_str(), "a");
+  if (!record) return false;
+  std::fprintf(record, "flags=%u time=%ld\n", flags, static_cast<long>(std::time(nullptr)));
+  return std::fclose(record) == 0;
+}
+
+bool CallServerRegistration(const std::string& file, bool registering, int32_t& result) {
+  result = 0;
+  void* library = dlopen(host::ToUnixPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) return false;
+  using ServerFunction = int32_t (*)();
+  auto function = reinterpret_cast<ServerFunction>(
+      dlsym(library, registering ? "DllRegisterServer" : "DllUnregisterServer"));
+  if (function) result = function();
+  dlclose(library);
+  return function != nullptr;
+}
+
+bool RegisterTypeLibrary(const std::string& file, bool registering) { return false; }
+
+Rect WorkArea() { return {0, 0, 1024, 738}; }  // a 1024x768 screen less its task bar
+
+void CentreWindow(WindowHandle window) {}
+
+void RedrawNow(WindowHandle window) {}
+
+}  // namespace os

@@ -1,0 +1,110 @@
+// The host OS layer's Windows version and version resources.
+//
+// The version is whatever $KX_WINVER says, so that tests can play any Windows: "major.minor.build"
+// (three decimal numbers) with ":9x" appended for the 9x platform. A value that is not exactly of
+// that form is ignored as if unset, and the default, Windows XP (NT 5.1.2600), is reported.
+// Version resources are read from the PE file by the portable reader, through positioned reads of
+// the few parts it needs, so a large file is never read whole.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "os/PeVersion.h"
+#include "os/host/HostPaths.h"
+#include "os/os.h"
+
+namespace os {
+namespace {
+
+// Windows XP, the system the engine's rules were written for.
+VersionData DefaultVersion() { return {Platform::kWindowsNT, 5, 1, 2600, ""}; }
+
+// One decimal number of at most 9 digits (so it fits an int), consumed from the front of text.
+bool TakeNumber(std::string_view& text, int& number) {
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 9) return false;
+  number = 0;
+  for (size_t i = 0; i < digits; ++i) number = number * 10 + (text[i] - '0');
+  text.remove_prefix(digits);
+  return true;
+}
+
+bool TakeChar(std::string_view& text, char ch) {
+  if (text.empty() || text.front() != ch) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+// A file descriptor closed on every path.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t got = pread(fd, static_cast<char*>(buffer) + done, count - done,
+                        static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+bool ParseWindowsVersion(std::string_view text, VersionData& data) {
+  VersionData parsed;
+  if (!TakeNumber(text, parsed.major) || !TakeChar(text, '.') || !TakeNumber(text, parsed.minor) ||
+      !TakeChar(text, '.') || !TakeNumber(text, parsed.build)) {
+    return false;
+  }
+  if (text == ":9x" || text == ":9X") {
+    parsed.platform = Platform::kWindows9x;
+  } else if (!text.empty()) {
+    return false;
+  }
+  data = parsed;
+  return true;
+}
+
+}  // namespace
+
+VersionData GetVersionData() {
+  VersionData data = DefaultVersion();
+  if (const char* text = std::getenv("KX_WINVER")) ParseWindowsVersion(text, data);
+  return data;
+}
+
+bool GetFileVersion(const std::string& path, uint32_t& mostSignificant,
+                    uint32_t& leastSignificant) {
+  Descriptor file(open(host::ToUnixPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status;
+  if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  PeByteReader read = [&file](uint64_t offset, void* buffer, size_t count) {
+    return ReadAt(file.Get(), offset, buffer, count);
+  };
+  std::optional<PeFixedFileInfo> info = ReadPeFixedFileInfo(read);
+  if (!info) return false;
+  mostSignificant = info->fileVersionMS;
+  leastSignificant = info->fileVersionLS;
+  return true;
+}
+
+}  // namespace os

@@ -1,0 +1,301 @@
+// The Windows OS layer's processes, disks, shell folders, session and COM registration (see
+// os.h). Calls that old systems lack are looked up at run time.
+#include "os/win32/WindowsApi.h"
+
+#include <cstring>
+
+#include "os/os.h"
+
+namespace os {
+namespace {
+
+HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
+
+template <typename Function>
+Function KernelFunction(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
+                : nullptr;
+}
+
+std::wstring Widen(const std::string& text) {
+  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+  wide.resize(static_cast<size_t>(length) - 1);
+  return wide;
+}
+
+// A loaded type library, released on every path.
+class TypeLibrary {
+ public:
+  explicit TypeLibrary(const std::string& file) {
+    if (FAILED(LoadTypeLib(Widen(file).c_str(), &library_))) library_ = nullptr;
+  }
+  ~TypeLibrary() {
+    if (library_) library_->Release();
+  }
+  ITypeLib* get() const { return library_; }
+
+ private:
+  ITypeLib* library_ = nullptr;
+};
+
+bool RegisterLibrary(ITypeLib* library, const std::string& file) {
+  BSTR helpFile = nullptr;
+  library->GetDocumentation(-1, nullptr, nullptr, nullptr, &helpFile);
+  std::wstring helpFolder;
+  if (helpFile) {
+    helpFolder = helpFile;
+    size_t slash = helpFolder.find_last_of(L'\\');
+    helpFolder = slash == std::wstring::npos ? std::wstring() : helpFolder.substr(0, slash);
+    SysFreeString(helpFile);
+  }
+  std::wstring path = Widen(file);
+  return SUCCEEDED(
+      RegisterTypeLib(library, path.data(), helpFolder.empty() ? nullptr : helpFolder.data()));
+}
+
+// UnRegisterTypeLib is missing from the first automation libraries, hence the look-up.
+bool UnregisterLibrary(ITypeLib* library) {
+  using UnregisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+  HMODULE automation = GetModuleHandleA("oleaut32.dll");
+  auto unregister = automation ? reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(
+                                     GetProcAddress(automation, "UnRegisterTypeLib")))
+                               : nullptr;
+  TLIBATTR* attributes = nullptr;
+  if (!unregister || FAILED(library->GetLibAttr(&attributes))) return false;
+  HRESULT result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                              attributes->lcid, attributes->syskind);
+  library->ReleaseTLibAttr(attributes);
+  return SUCCEEDED(result);
+}
+
+// Catches the activation of a window being created on this thread once, and centres it.
+thread_local HHOOK centringHook = nullptr;
+
+LRESULT CALLBACK CentreOnActivation(int code, WPARAM wParam, LPARAM lParam) {
+  HHOOK hook = centringHook;
+  if (code == HCBT_ACTIVATE) {
+    CentreWindow(reinterpret_cast<HWND>(wParam));
+    UnhookWindowsHookEx(hook);
+    centringHook = nullptr;
+  }
+  return CallNextHookEx(hook, code, wParam, lParam);
+}
+
+}  // namespace
+
+Process::Process(Process&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    if (handle_) CloseHandle(AsHandle(handle_));
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+Process::~Process() {
+  if (handle_) CloseHandle(AsHandle(handle_));
+}
+
+bool Process::Wait(uint32_t milliseconds) {
+  return !handle_ || WaitForSingleObject(AsHandle(handle_), milliseconds) == WAIT_OBJECT_0;
+}
+
+bool Process::ExitCode(uint32_t& code) const {
+  DWORD exitCode = 0;
+  if (!handle_ || !GetExitCodeProcess(AsHandle(handle_), &exitCode)) return false;
+  if (exitCode == STILL_ACTIVE) return false;
+  code = exitCode;
+  return true;
+}
+
+Process CreateProcess(const std::string& commandLine, const std::string& workingFolder,
+                      int showCommand) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showCommand);
+  PROCESS_INFORMATION info = {};
+  std::string line = commandLine;  // the call may write into its command line
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+    return Process();
+  }
+  CloseHandle(info.hThread);
+  return Process(info.hProcess);
+}
+
+Process ShellExecute(WindowHandle owner, const std::string& file, const std::string& parameters,
+                     const std::string& workingFolder, int showCommand, bool& started) {
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = static_cast<HWND>(owner);
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.lpDirectory = workingFolder.empty() ? nullptr : workingFolder.c_str();
+  info.nShow = showCommand;
+  started = ShellExecuteExA(&info) != FALSE;
+  return started && info.hProcess ? Process(info.hProcess) : Process();
+}
+
+bool PumpMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) return false;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return true;
+}
+
+void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::vector<std::string> EnvironmentStrings() {
+  std::vector<std::string> strings;
+  char* block = GetEnvironmentStringsA();
+  if (!block) return strings;
+  for (const char* entry = block; *entry; entry += strlen(entry) + 1) strings.push_back(entry);
+  FreeEnvironmentStringsA(block);
+  return strings;
+}
+
+bool SetProcessVariable(const std::string& name, const std::string& value) {
+  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != FALSE;
+}
+
+bool RemoveProcessVariable(const std::string& name) {
+  return SetEnvironmentVariableA(name.c_str(), nullptr) != FALSE;
+}
+
+bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes) {
+  using FreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  auto freeSpaceEx = KernelFunction<FreeSpaceExFn>("GetDiskFreeSpaceExA");
+  ULARGE_INTEGER available, total, totalFree;
+  if (!freeSpaceEx || !freeSpaceEx(folder.c_str(), &available, &total, &totalFree)) return false;
+  freeBytes = available.QuadPart;
+  return true;
+}
+
+bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluster,
+                             uint32_t& bytesPerSector, uint32_t& freeClusters) {
+  DWORD sectors, bytes, clusters, totalClusters;
+  if (!GetDiskFreeSpaceA(root.c_str(), &sectors, &bytes, &clusters, &totalClusters)) return false;
+  sectorsPerCluster = sectors;
+  bytesPerSector = bytes;
+  freeClusters = clusters;
+  return true;
+}
+
+bool GetShortPath(const std::string& path, std::string& shortPath) {
+  char buffer[MAX_PATH + 1];
+  DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
+  if (length == 0 || length >= sizeof(buffer)) return false;
+  shortPath.assign(buffer, length);
+  return true;
+}
+
+bool MoveFile(const std::string& source, const std::string& target) {
+  return MoveFileA(source.c_str(), target.c_str()) != FALSE;
+}
+
+bool MoveFileAtReboot(const std::string& source, const std::string& target) {
+  return MoveFileExA(source.c_str(), target.empty() ? nullptr : target.c_str(),
+                     MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+std::string GetSpecialFolder(int csidl) {
+  char buffer[MAX_PATH + 1] = {};
+  if (!SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE)) return "";
+  return buffer;
+}
+
+bool EnableShutdownPrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    return false;
+  }
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  bool enabled =
+      LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid) &&
+      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+      GetLastError() == ERROR_SUCCESS;  // "not all assigned" also returns TRUE
+  CloseHandle(token);
+  return enabled;
+}
+
+bool ExitWindows(uint32_t flags) { return ExitWindowsEx(flags, 0) != FALSE; }
+
+bool CallServerRegistration(const std::string& file, bool registering, int32_t& result) {
+  result = 0;
+  // A server's own libraries are found beside it; a missing disk must not stop the run with a
+  // system box.
+  UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  HMODULE library = LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  SetErrorMode(previousMode);
+  if (!library) return false;
+  using ServerFunction = HRESULT(STDAPICALLTYPE*)();
+  auto function = reinterpret_cast<ServerFunction>(reinterpret_cast<void*>(
+      GetProcAddress(library, registering ? "DllRegisterServer" : "DllUnregisterServer")));
+  if (function) result = function();
+  FreeLibrary(library);
+  return function != nullptr;
+}
+
+bool RegisterTypeLibrary(const std::string& file, bool registering) {
+  TypeLibrary library(file);
+  if (!library.get()) return false;
+  return registering ? RegisterLibrary(library.get(), file) : UnregisterLibrary(library.get());
+}
+
+Rect WorkArea() {
+  RECT area;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+    return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {area.left, area.top, area.right, area.bottom};
+}
+
+void CentreWindow(WindowHandle window) {
+  HWND handle = static_cast<HWND>(window);
+  RECT bounds;
+  if (!handle || !GetWindowRect(handle, &bounds)) return;
+  Rect area = WorkArea();
+  int width = bounds.right - bounds.left;
+  int height = bounds.bottom - bounds.top;
+  int left = area.left + (area.right - area.left - width) / 2;
+  int top = area.top + (area.bottom - area.top - height) / 2;
+  int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  if (left + width > screenWidth) left = screenWidth - width;
+  if (top + height > screenHeight) top = screenHeight - height;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  SetWindowPos(handle, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void RedrawNow(WindowHandle window) {
+  RedrawWindow(static_cast<HWND>(window), nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+// Used by the message boxes of os_win32.cpp: centres the next window activated on this thread.
+void ArmCentringHook() {
+  if (centringHook) return;
+  centringHook = SetWindowsHookExA(WH_CBT, CentreOnActivation, nullptr, GetCurrentThreadId());
+}
+
+void DisarmCentringHook() {
+  if (!centringHook) return;
+  UnhookWindowsHookEx(centringHook);
+  centringHook = nullptr;
+}
+
+}  // namespace os

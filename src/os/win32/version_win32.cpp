@@ -1,0 +1,113 @@
+// The Windows OS layer's Windows version and version resources.
+//
+// The version comes from GetVersionExA. Since Windows 8.1 that call reports 6.2 to programs whose
+// manifest does not declare the newer systems; the engine's manifest declares them up to
+// Windows 10/11, which therefore report 10.0.
+//
+// Version resources are read by version.dll, which is loaded at run time from the system folder
+// by its full path and never imported: a setup program runs from download folders, where a
+// planted version.dll would otherwise be loaded in its place. The library stays loaded for the
+// life of the process.
+#include "os/win32/WindowsApi.h"
+
+#include <cstring>
+#include <vector>
+
+#include "os/os.h"
+
+namespace os {
+namespace {
+
+using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+struct VersionLibrary {
+  GetFileVersionInfoSizeFn getSize = nullptr;
+  GetFileVersionInfoFn getInfo = nullptr;
+  VerQueryValueFn query = nullptr;
+  bool IsUsable() const { return getSize && getInfo && query; }
+};
+
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+VersionLibrary LoadVersionLibrary() {
+  VersionLibrary library;
+  char folder[MAX_PATH + 1];
+  UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+  if (length == 0 || length >= sizeof(folder)) return library;
+  std::string path = std::string(folder, length) + "\\version.dll";
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
+  if (!module) return library;
+  library.getSize = Lookup<GetFileVersionInfoSizeFn>(module, "GetFileVersionInfoSizeA");
+  library.getInfo = Lookup<GetFileVersionInfoFn>(module, "GetFileVersionInfoA");
+  library.query = Lookup<VerQueryValueFn>(module, "VerQueryValueA");
+  return library;
+}
+
+// Loaded once, on first use, from whichever thread comes first.
+const VersionLibrary& Version() {
+  static const VersionLibrary library = LoadVersionLibrary();
+  return library;
+}
+
+Platform PlatformOf(DWORD platformId) {
+  switch (platformId) {
+    case VER_PLATFORM_WIN32s:
+      return Platform::kWin32s;
+    case VER_PLATFORM_WIN32_WINDOWS:
+      return Platform::kWindows9x;
+    default:
+      return Platform::kWindowsNT;
+  }
+}
+
+}  // namespace
+
+VersionData GetVersionData() {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof(info));
+  info.dwOSVersionInfoSize = sizeof(info);
+  VersionData data;
+  if (!GetVersionExA(&info)) return data;
+  data.platform = PlatformOf(info.dwPlatformId);
+  data.major = static_cast<int>(info.dwMajorVersion);
+  data.minor = static_cast<int>(info.dwMinorVersion);
+  data.build = static_cast<int>(info.dwBuildNumber);
+  data.servicePack.assign(info.szCSDVersion, strnlen(info.szCSDVersion, sizeof(info.szCSDVersion)));
+  return data;
+}
+
+bool GetFileVersion(const std::string& path, uint32_t& mostSignificant,
+                    uint32_t& leastSignificant) {
+  const VersionLibrary& library = Version();
+  if (!library.IsUsable()) return false;
+  DWORD ignored = 0;
+  DWORD size = library.getSize(path.c_str(), &ignored);
+  if (size == 0) return false;
+  std::vector<uint8_t> block(size);
+  if (!library.getInfo(path.c_str(), 0, size, block.data())) return false;
+  void* value = nullptr;
+  UINT length = 0;
+  VS_FIXEDFILEINFO fixed;
+  if (!library.query(block.data(), "\\", &value, &length) || !value ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return false;
+  }
+  // A damaged resource can make the answer point anywhere; only the buffer is read.
+  uintptr_t first = reinterpret_cast<uintptr_t>(block.data());
+  uintptr_t at = reinterpret_cast<uintptr_t>(value);
+  if (at < first || at - first > block.size() || block.size() - (at - first) < sizeof(fixed)) {
+    return false;
+  }
+  std::memcpy(&fixed, value, sizeof(fixed));
+  if (fixed.dwSignature != VS_FFI_SIGNATURE) return false;
+  mostSignificant = fixed.dwFileVersionMS;
+  leastSignificant = fixed.dwFileVersionLS;
+  return true;
+}
+
+}  // namespace os

@@ -1,0 +1,46 @@
+// kxtool: diagnostics for vendors and tests. The first argument names a verb; the rest is the
+// verb's.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "Verbs.h"
+
+namespace {
+
+struct Verb {
+  const char* name;
+  int (*run)(const std::vector<std::string>& args);
+  const char* usage;
+};
+
+const Verb kVerbs[] = {
+    {"ini", RunIniVerb, "ini [--unquote] FILE OP...   read and edit an INI file"},
+};
+
+int Usage() {
+  std::fputs("usage: kxtool VERB ARGUMENTS...\nverbs:\n", stderr);
+  for (const Verb& verb : kVerbs) std::fprintf(stderr, "  %s\n", verb.usage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  std::string name = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Verb& verb : kVerbs) {
+    if (name != verb.name) continue;
+    try {
+      return verb.run(args);
+    } catch (const std::exception& error) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "kxtool %s: %s\n", verb.name, error.what());
+      return 2;
+    }
+  }
+  std::fprintf(stderr, "kxtool: unknown verb \"%s\"\n", name.c_str());
+  return Usage();
+}
