@@ -106,6 +106,20 @@ TEST(EnvironmentTest, On9xAutoexecLinesAreReplacedOrAppended) {
   DeleteFileForced(autoexec);
 }
 
+TEST(FreeSpaceTest, OldSystemsAskTheClassicCallWhichStopsAtTwoGigabytes) {
+  Platform9x platform;
+  if (!platform.Active()) GTEST_SKIP() << "the platform cannot be switched here";
+  os::SetProcessVariable("KX_WINVER", "4.0.950:9x");  // Windows 95: no extended call
+  RefreshWinVersion();
+  uint64_t classic = FreeSpaceKiB(os::TempPath());
+  EXPECT_GT(classic, 0u);
+  EXPECT_LE(classic, 2u * 1024 * 1024);
+  os::SetProcessVariable("KX_WINVER", "4.0.1111:9x");  // a later build has the extended call
+  RefreshWinVersion();
+  uint64_t extended = FreeSpaceKiB(os::TempPath());
+  EXPECT_GE(extended, classic);
+}
+
 TEST(SpecialFolderTest, KnowsTheDesktopAndTheSystemFolders) {
   EXPECT_FALSE(SpecialFolder(16).empty());  // desktop directory
   EXPECT_FALSE(SpecialFolder(25).empty());  // all users' desktop, or the user's own
