@@ -6,6 +6,7 @@
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
+#include "support/zrIniFile.h"
 #include "support/zrUtils.h"
 
 bool TextLessNoCase::operator()(const std::string& a, const std::string& b) const {
@@ -52,9 +53,12 @@ void SetXMLKeepValueSpaces(bool keep) {}
 // Stub: locales are not enumerated yet.
 std::vector<TLocale> InstalledLocales() { return {}; }
 
-// Stub: language files are not read yet.
 std::string LanguageNameFromFile(const std::string& fileName, const std::string& defaultName) {
-  return defaultName;
+  if (!FileExists(fileName)) return defaultName;
+  const TIniDefaults& defaults = IniDefaults();
+  TzrIniFile file(fileName, true, defaults.SkipComments, defaults.SkipNoEquals, defaults.TrimEquals,
+                  defaults.Unquote);
+  return file.ReadString("Strings", "LanguageName", defaultName);
 }
 
 // Stub: no run is ever suspended yet, so none resumes before its dialogs.

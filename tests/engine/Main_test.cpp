@@ -67,6 +67,18 @@ TEST_F(DriverStepTest, LanguageListKeepsTheOfferedOrder) {
   EXPECT_EQ(LanguagesFor(" , "), List{"ENU=English (USA)"});
 }
 
+TEST_F(DriverStepTest, LanguageFilesNameTheLanguagesNoLocaleNames) {
+  ASSERT_TRUE(ForceFolders(scratch_.Path() + "lng"));
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "lng\\DEU.lng",
+                            "; German\r\n[Strings]\r\nLanguageName = Deutsch\r\n"));
+  TkxPackage package;
+  package.TempPath = scratch_.Path();
+  MainDatabase().Packages.push_back(package);
+  SetVariable("Languages", "deu,ENU");
+  BuildLanguageList();
+  EXPECT_EQ(LanguageList(), (std::vector<std::string>{"DEU=Deutsch", "ENU=ENU"}));
+}
+
 TEST_F(DriverStepTest, ChosenLanguageIsTheFirstUnlessAlreadySet) {
   SetVariable("Languages", "DEU,ENU");
   BuildLanguageList();
