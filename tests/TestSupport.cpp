@@ -21,8 +21,9 @@ std::string CurrentTestName() {
   return name;
 }
 
+// Tests look at files that the code under test may still hold open for writing.
 std::string ReadFileText(const std::string& path) {
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  os::File file = os::File::Open(path, os::File::Mode::kReadShared);
   std::string text;
   if (!file.IsOpen()) return text;
   char buffer[65536];

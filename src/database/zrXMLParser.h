@@ -16,11 +16,26 @@
 
 class TXMLTag;
 
+// The numbers of the reader's fault texts.
+enum TXMLErrorCode : int {
+  kXMLErrRightAngle = 65424,        // Right angle bracket (">") expected.
+  kXMLErrEndTagMismatch = 65425,    // End tag "%s" does not match the start tag "%s".
+  kXMLErrAttrNameExpected = 65426,  // Attribute name expected.
+  kXMLErrAttrNameChar = 65427,      // Invalid character in the attribute name.
+  kXMLErrEquals = 65428,            // Equals sign ("=") expected between attribute name and value.
+  kXMLErrQuote = 65429,             // Opening quote character (single or double) expected.
+  kXMLErrWhiteSpace = 65430,        // White space or tag closing expected.
+  kXMLErrDoubleHyphen = 65431,      // Double-hyphen ("--") expected.
+  kXMLErrSyntax = 65432,            // Syntax error.
+  kXMLErrEndTagFirst = 65433,       // End tag "%s" comes before any start tag.
+  kXMLErrTagName = 65455,           // Invalid character in the tag name.
+};
+
 // The reader's fault: the fault text + " Line %d, position %d.".
 class TXMLParserError : public std::runtime_error {
  public:
   TXMLParserError(const std::string& message, int code) : std::runtime_error(message), Code(code) {}
-  int Code;  // the number of the fault text (65424 ...)
+  int Code;  // a TXMLErrorCode
 };
 
 // Process-wide settings, read on every parse and write.
@@ -57,9 +72,11 @@ class TXMLTagList {
 
   int Count() const { return static_cast<int>(items_.size()); }
   TXMLTag* operator[](int index) const { return items_[static_cast<size_t>(index)].get(); }
-  TXMLTag* Add(std::unique_ptr<TXMLTag> tag);  // returns the added tag
-  void Delete(int index);
-  void Clear();
+  TXMLTag* Add(std::unique_ptr<TXMLTag> tag);  // returns the added tag; a null tag is not added
+  void Delete(int index);                      // throws std::out_of_range for a bad index
+  // Takes the tag out of the list without destroying it; its Parent becomes null.
+  std::unique_ptr<TXMLTag> Release(int index);
+  void Clear();  // destroys every tag, without recursion however deep the tree
   TXMLTag* Owner() const { return owner_; }
 
   auto begin() const { return items_.begin(); }

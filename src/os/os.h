@@ -48,6 +48,10 @@ void InitCommonControls();
 // Ends the process with the exit code; static objects are finalised first.
 [[noreturn]] void ExitProcess(int code);
 
+// Switches standard output to binary mode, so that bytes written to it arrive unchanged (Windows
+// would otherwise turn each LF into CR LF). Call before anything is written to it.
+void SetStdoutBinary();
+
 // ---------------------------------------------------------------------------------------------
 // Folders of the system and of the process
 
@@ -107,9 +111,11 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries);
 class File {
  public:
   enum class Mode {
-    kRead,    // existing file, others may read but not write
-    kCreate,  // create or truncate, others may read
-    kAppend,  // open or create, writes go to the end, others may read
+    kRead,        // existing file, others may read but not write
+    kCreate,      // create or truncate, others may read
+    kAppend,      // open or create, writes go to the end, others may read
+    kReadWrite,   // open or create for reading and writing, others may read only
+    kReadShared,  // existing file for reading, others may read and write
   };
 
   File() = default;
@@ -129,6 +135,7 @@ class File {
   bool Write(const void* data, size_t count);
   bool Seek(int64_t offset);
   int64_t Tell() const;  // -1 on failure
+  bool Truncate();       // cuts the file at the current position
   int64_t Size() const;  // -1 on failure
   void Close();
 

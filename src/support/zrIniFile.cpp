@@ -228,7 +228,10 @@ void TzrIniFile::Load() {
   Modified = false;
   if (FileName.empty() || !FileExists(FileName)) return;
 
-  os::File file = os::File::Open(FileName, os::File::Mode::kRead);
+  // A writable object keeps the file open so that nobody else writes it meanwhile; a read-only
+  // one lets others read and write.
+  os::File file =
+      os::File::Open(FileName, ReadOnly ? os::File::Mode::kReadShared : os::File::Mode::kReadWrite);
   if (!file.IsOpen()) ThrowError("Cannot open file %s", FileName.c_str());
   std::string text;
   if (!ReadWhole(file, text)) ThrowError("Cannot read file %s", FileName.c_str());
@@ -320,17 +323,16 @@ void TzrIniFile::UpdateFile() {
     return;
   }
   std::string image = FileImage();
-  // The OS layer cannot cut an open file short, so the file is created anew.
-  handle_.Close();
-  std::string folder = FolderOf(FileName);
-  if (!folder.empty()) ForceFolders(folder);
-  handle_ = os::File::Open(FileName, os::File::Mode::kCreate);
-  if (!handle_.IsOpen()) ThrowError("Cannot write file %s", FileName.c_str());
-  bool written = handle_.Write(image.data(), image.size());
-  // Held for reading from now on: that still keeps others from writing, but lets them read.
-  handle_.Close();
+  if (!handle_.IsOpen()) {
+    std::string folder = FolderOf(FileName);
+    if (!folder.empty()) ForceFolders(folder);
+    handle_ = os::File::Open(FileName, os::File::Mode::kReadWrite);
+    if (!handle_.IsOpen()) ThrowError("Cannot write file %s", FileName.c_str());
+  }
+  // Rewritten in place through the handle we hold: there is no moment in which another
+  // program could write the file, and hidden or system files can be written too.
+  bool written = handle_.Seek(0) && handle_.Write(image.data(), image.size()) && handle_.Truncate();
   if (!written) ThrowError("Cannot write file %s", FileName.c_str());
-  handle_ = os::File::Open(FileName, os::File::Mode::kRead);
   Modified = false;
 }
 

@@ -42,6 +42,29 @@ TEST_F(OsFileTest, CreateAppendReadAndSeek) {
   EXPECT_EQ(truncated.Size(), 0);
 }
 
+TEST_F(OsFileTest, ReadWriteRewritesInPlaceAndTruncates) {
+  ASSERT_TRUE(WriteFileText(Path("h.ini"), "a much longer first version"));
+  ASSERT_TRUE(os::SetFileAttributes(Path("h.ini"), os::kAttrHidden));
+  {
+    os::File file = os::File::Open(Path("h.ini"), os::File::Mode::kReadWrite);
+    ASSERT_TRUE(file.IsOpen()) << os::LastErrorMessage();
+    char first[5] = {};
+    EXPECT_EQ(file.Read(first, 4), 4);
+    EXPECT_STREQ(first, "a mu");
+    // Others may read meanwhile.
+    EXPECT_TRUE(os::File::Open(Path("h.ini"), os::File::Mode::kReadShared).IsOpen());
+    ASSERT_TRUE(file.Seek(0));
+    ASSERT_TRUE(file.Write("short", 5));
+    ASSERT_TRUE(file.Truncate());
+    EXPECT_EQ(file.Size(), 5);
+  }
+  EXPECT_EQ(ReadFileText(Path("h.ini")), "short");
+  EXPECT_TRUE(os::GetFileAttributes(Path("h.ini")) & os::kAttrHidden);
+  os::File created = os::File::Open(Path("new.ini"), os::File::Mode::kReadWrite);
+  EXPECT_TRUE(created.IsOpen());
+  EXPECT_FALSE(os::File::Open(Path("missing.ini"), os::File::Mode::kReadShared).IsOpen());
+}
+
 TEST_F(OsFileTest, OpeningMissingFileFailsWithMessage) {
   os::File file = os::File::Open(Path("missing.txt"), os::File::Mode::kRead);
   EXPECT_FALSE(file.IsOpen());

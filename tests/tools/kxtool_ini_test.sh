@@ -22,21 +22,19 @@ if [[ $kxtool == *.exe ]]; then
   windows_dir=$(winepath -u 'C:\windows' 2>/dev/null)
   file_arg() { winepath -w "$1" 2>/dev/null; }
   run_kxtool() { wine "$kxtool" "$@"; }
-  # Console programs of Windows end their lines with CR LF.
-  normalise() { tr -d '\r'; }
 else
   export KX_ROOT="$work/machine"
   windows_dir="$KX_ROOT/drive_c/windows"
   file_arg() { echo "$1"; }
   run_kxtool() { "$kxtool" "$@"; }
-  normalise() { cat; }
 fi
 
-# Each run: kxtool's arguments; sets $out (standard output), $err and $code.
+# Each run: kxtool's arguments; sets $out (standard output, which kxtool writes in binary mode,
+# so its lines end in LF on Windows too), $err (without the CRs a Windows console adds) and $code.
 kx() {
-  out=$(run_kxtool "$@" 2>"$work/stderr" | normalise; exit "${PIPESTATUS[0]}")
+  out=$(run_kxtool "$@" 2>"$work/stderr")
   code=$?
-  err=$(normalise <"$work/stderr")
+  err=$(tr -d '\r' <"$work/stderr")
 }
 
 # Writes a file from printf-style text.

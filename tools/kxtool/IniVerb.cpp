@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Verbs.h"
+#include "os/os.h"
 #include "support/zrIniFile.h"
 #include "support/zrStrUtils.h"
 
@@ -117,6 +118,7 @@ void Apply(TzrIniFile& ini, const Op& op) {
 }  // namespace
 
 int RunIniVerb(const Args& args) {
+  os::SetStdoutBinary();  // the lines end in LF on every system
   size_t next = 0;
   bool unquote = false;
   if (next < args.size() && args[next] == "--unquote") {

@@ -10,3 +10,9 @@
 
 // kxtool ini [--unquote] FILE OP...
 int RunIniVerb(const std::vector<std::string>& args);
+// kxtool db [--root kx2project|silentsettings] FILE
+int RunDbVerb(const std::vector<std::string>& args);
+
+// kxtool xml [--keep-value-spaces] [--keep-text-spaces] [--allow-unquoted] [--skip-text]
+//            [--skip-comments] FILE
+int RunXmlVerb(const std::vector<std::string>& args);

@@ -17,6 +17,10 @@ struct Verb {
 
 const Verb kVerbs[] = {
     {"ini", RunIniVerb, "ini [--unquote] FILE OP...   read and edit an INI file"},
+    {"xml", RunXmlVerb,
+     "xml [--keep-value-spaces] [--keep-text-spaces] [--allow-unquoted] [--skip-text]"
+     " [--skip-comments] FILE   read an XML file and write it back"},
+    {"db", RunDbVerb, "db [--root kx2project|silentsettings] FILE   load and save a database"},
 };
 
 int Usage() {

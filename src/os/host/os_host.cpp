@@ -157,6 +157,8 @@ void ExitProcess(int code) {
   std::exit(code);
 }
 
+void SetStdoutBinary() {}  // no text mode here
+
 std::string GetCurrentDir() {
   std::vector<char> buffer(4096);
   if (!getcwd(buffer.data(), buffer.size())) return "Z:\\";
@@ -291,6 +293,7 @@ File File::Open(const std::string& path, Mode mode) {
   int flags = O_RDONLY;
   if (mode == Mode::kCreate) flags = O_WRONLY | O_CREAT | O_TRUNC;
   if (mode == Mode::kAppend) flags = O_WRONLY | O_CREAT | O_APPEND;
+  if (mode == Mode::kReadWrite) flags = O_RDWR | O_CREAT;
   int fd = open(host::ToUnixPath(path).c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) {
     Fail("Cannot open file " + path);
@@ -328,6 +331,12 @@ bool File::Write(const void* data, size_t count) {
 
 bool File::Seek(int64_t offset) {
   return lseek(static_cast<int>(handle_), offset, SEEK_SET) >= 0 || Fail("Seek error");
+}
+
+bool File::Truncate() {
+  off_t position = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+  return (position >= 0 && ftruncate(static_cast<int>(handle_), position) == 0) ||
+         Fail("Truncate error");
 }
 
 int64_t File::Tell() const { return lseek(static_cast<int>(handle_), 0, SEEK_CUR); }

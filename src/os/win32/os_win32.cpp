@@ -3,6 +3,8 @@
 #include "os/win32/WindowsApi.h"
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +103,8 @@ void ExitProcess(int code) {
   std::fflush(nullptr);
   std::exit(code);
 }
+
+void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 std::string GetCurrentDir() {
   DWORD size = GetCurrentDirectoryA(0, nullptr);
@@ -211,11 +215,13 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
 }
 
 File File::Open(const std::string& path, Mode mode) {
-  DWORD access = mode == Mode::kRead ? GENERIC_READ : GENERIC_WRITE;
-  DWORD disposition = mode == Mode::kRead     ? OPEN_EXISTING
-                      : mode == Mode::kCreate ? CREATE_ALWAYS
-                                              : OPEN_ALWAYS;
-  HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+  bool reading = mode == Mode::kRead || mode == Mode::kReadShared;
+  DWORD access = reading                    ? GENERIC_READ
+                 : mode == Mode::kReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                            : GENERIC_WRITE;
+  DWORD disposition = reading ? OPEN_EXISTING : mode == Mode::kCreate ? CREATE_ALWAYS : OPEN_ALWAYS;
+  DWORD share = mode == Mode::kReadShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail("Cannot open file " + path);
@@ -253,6 +259,8 @@ bool File::Seek(int64_t offset) {
   distance.QuadPart = offset;
   return SetFilePointerEx(AsHandle(handle_), distance, nullptr, FILE_BEGIN) || Fail("Seek error");
 }
+
+bool File::Truncate() { return SetEndOfFile(AsHandle(handle_)) || Fail("Truncate error"); }
 
 int64_t File::Tell() const {
   LARGE_INTEGER zero, position;
