@@ -175,10 +175,10 @@ const TXMLPropInfo* TXMLClassInfo::Find(const std::string& name) const {
 // ---------------------------------------------------------------------------------------------
 // Text conversion
 
-void SetPropertyText(TXMLObject& object, const std::string& propertyName, const std::string& text,
-                     const std::string& prefix) {
-  const TXMLPropInfo* property = FindProperty(object, propertyName);
-  if (!property) return;
+namespace {
+
+void SetText(TXMLObject& object, const TXMLPropInfo* property, const std::string& text,
+             const std::string& prefix) {
   switch (property->Kind) {
     case TXMLPropKind::Integer:
       property->SetOrdinal(object, TextToInt(text).value_or(0));
@@ -208,10 +208,19 @@ void SetPropertyText(TXMLObject& object, const std::string& propertyName, const 
   }
 }
 
-std::string GetPropertyText(const TXMLObject& object, const std::string& propertyName,
-                            const std::string& prefix) {
-  const TXMLPropInfo* property = FindProperty(object, propertyName);
-  if (!property) return "";
+}  // namespace
+
+void SetPropertyText(TXMLObject& object, const std::string& propertyName, const std::string& text,
+                     const std::string& prefix) {
+  if (const TXMLPropInfo* property = FindProperty(object, propertyName)) {
+    SetText(object, property, text, prefix);
+  }
+}
+
+namespace {
+
+std::string GetText(const TXMLObject& object, const TXMLPropInfo* property,
+                    const std::string& prefix) {
   switch (property->Kind) {
     case TXMLPropKind::Integer:
       return std::to_string(property->GetOrdinal(object));
@@ -236,6 +245,14 @@ std::string GetPropertyText(const TXMLObject& object, const std::string& propert
       break;
   }
   return "";
+}
+
+}  // namespace
+
+std::string GetPropertyText(const TXMLObject& object, const std::string& propertyName,
+                            const std::string& prefix) {
+  const TXMLPropInfo* property = FindProperty(object, propertyName);
+  return property ? GetText(object, property, prefix) : std::string();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -273,7 +290,7 @@ void TXMLObject::Clear() {
         property->SetTag(*this, nullptr);
         break;
       default:
-        SetPropertyText(*this, property->Name, "", "");
+        SetText(*this, property, "", "");
     }
   }
   CreateEmptyLists();
@@ -415,7 +432,7 @@ void TXMLObject::WriteAttribute(const std::string& propertyName, TXMLTag& tag) c
   const TXMLPropInfo* property = FindProperty(*this, propertyName);
   if (!property) return;
   std::string prefix = EnumPrefix(propertyName);
-  std::string text = GetPropertyText(*this, propertyName, prefix);
+  std::string text = GetText(*this, property, prefix);
   if (XMLSettings().OmitDefaults) {
     switch (property->Kind) {
       case TXMLPropKind::Integer:

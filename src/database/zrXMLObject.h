@@ -75,7 +75,7 @@ struct TXMLPropInfo {
   std::span<const char* const> EnumNames;                // Enum and Set
   const TXMLClassInfo& (*ObjectClass)() = nullptr;       // Object: the declared class
   std::function<int64_t(const TXMLObject&)> GetOrdinal;  // Integer, Char, Bool, Enum, Set
-  std::function<void(TXMLObject&, int64_t)> SetOrdinal;  //
+  std::function<void(TXMLObject&, int64_t)> SetOrdinal;
   std::function<double(const TXMLObject&)> GetFloat;
   std::function<void(TXMLObject&, double)> SetFloat;
   std::function<std::string(const TXMLObject&)> GetString;  // String, Variant

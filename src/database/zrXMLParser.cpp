@@ -578,7 +578,9 @@ void AppendClosing(std::string& out, const TXMLTag& tag, int level, const TXMLSe
 // A little more than the writer will need for the tree, so that the document is built in one
 // allocation instead of being copied each time the string grows.
 size_t EstimatedSize(const TXMLTag& root, int level, const TXMLSettings& settings) {
-  const size_t indentUnit = settings.IndentMode == 1 ? std::max(settings.IndentSize, 0) : 1;
+  size_t indentUnit = 1;
+  if (settings.IndentMode == 0) indentUnit = 0;
+  if (settings.IndentMode == 1) indentUnit = static_cast<size_t>(std::max(settings.IndentSize, 0));
   size_t size = 0;
   std::vector<std::pair<const TXMLTag*, int>> pending{{&root, level}};
   while (!pending.empty()) {
@@ -588,7 +590,10 @@ size_t EstimatedSize(const TXMLTag& root, int level, const TXMLSettings& setting
     for (const std::string& entry : tag->Attributes) size += entry.size() + 4;
     for (const auto& child : tag->Children) pending.emplace_back(child.get(), depth + 1);
   }
-  return size + size / 8;
+  // Past this the string may as well grow: an estimate that large is mostly indentation of a
+  // pathologically deep tree, and reserving it all up front could fail where growing would not.
+  constexpr size_t kMostReserved = size_t{64} << 20;
+  return std::min(size + size / 8, kMostReserved);
 }
 
 // A structural copy of source (names, attributes, children), made without recursion.

@@ -3,43 +3,8 @@
 #   kxtool_db_test.sh KXTOOL WORKDIR
 # A KXTOOL ending in ".exe" is run under Wine ($WINEPREFIX must be initialised), with Windows
 # paths; otherwise natively, with a machine root of its own under WORKDIR.
-set -u
-kxtool=$1 work=$2
+source "$(dirname "$0")/kxtool_lib.sh" "$@"
 fixtures=$(cd "$(dirname "$0")/../database/fixtures" && pwd)
-rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-
-check() {  # description, command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1)); echo "FAILED: $what"
-  fi
-}
-
-if [[ $kxtool == *.exe ]]; then
-  file_arg() { winepath -w "$1" 2>/dev/null; }
-  run_kxtool() { wine "$kxtool" "$@"; }
-else
-  export KX_ROOT="$work/machine"
-  file_arg() { echo "$1"; }
-  run_kxtool() { "$kxtool" "$@"; }
-fi
-
-# Each run: kxtool's arguments; standard output stays in $work/stdout (raw bytes); sets $err and
-# $code.
-kx() {
-  run_kxtool "$@" >"$work/stdout" 2>"$work/stderr"
-  code=$?
-  err=$(tr -d '\r' <"$work/stderr")
-}
-
-make_file() { printf "$2" >"$1"; }
-output_is() { cmp -s "$work/stdout" <(printf "$1"); }
-output_empty() { [ ! -s "$work/stdout" ]; }
-stderr_has() { echo "$err" | grep -qF "$1"; }
 
 # --- a project with every element and attribute of the schema comes back byte for byte
 kx db "$(file_arg "$fixtures/full_project.xml")"

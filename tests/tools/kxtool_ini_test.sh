@@ -3,46 +3,9 @@
 #   kxtool_ini_test.sh KXTOOL WORKDIR
 # A KXTOOL ending in ".exe" is run under Wine ($WINEPREFIX must be initialised), with Windows
 # paths; otherwise natively, with a machine root of its own under WORKDIR.
-set -u
-kxtool=$1 work=$2
-rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-
-check() {  # description, command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1)); echo "FAILED: $what"
-  fi
-}
-
-if [[ $kxtool == *.exe ]]; then
-  windows_dir=$(winepath -u 'C:\windows' 2>/dev/null)
-  file_arg() { winepath -w "$1" 2>/dev/null; }
-  run_kxtool() { wine "$kxtool" "$@"; }
-else
-  export KX_ROOT="$work/machine"
-  windows_dir="$KX_ROOT/drive_c/windows"
-  file_arg() { echo "$1"; }
-  run_kxtool() { "$kxtool" "$@"; }
-fi
-
-# Each run: kxtool's arguments; sets $out (standard output, which kxtool writes in binary mode,
-# so its lines end in LF on Windows too), $err (without the CRs a Windows console adds) and $code.
-kx() {
-  out=$(run_kxtool "$@" 2>"$work/stderr")
-  code=$?
-  err=$(tr -d '\r' <"$work/stderr")
-}
-
-# Writes a file from printf-style text.
-make_file() { printf "$2" >"$1"; }
-# True when the file holds exactly the printf-style text.
-file_is() { cmp -s "$1" <(printf "$2"); }
+source "$(dirname "$0")/kxtool_lib.sh" "$@"
+# Query output is compared as text: trailing line ends are not part of it.
 output_is() { [ "$out" = "$(printf "$1")" ]; }
-stderr_has() { echo "$err" | grep -qF "$1"; }
 
 ini="$work/test.ini"
 f=$(file_arg "$ini")
