@@ -1,5 +1,8 @@
 /* A library without the unpack library's exports, for the test of that failure. */
 #ifdef _WIN32
-__declspec(dllexport)
+#define EXPORT __declspec(dllexport)
+#else
+#define EXPORT __attribute__((visibility("default")))
 #endif
-int KxTestNothing(void) { return 0; }
+
+EXPORT int KxTestNothing(void) { return 0; }
