@@ -55,6 +55,7 @@ make_package build/win64/src/engine/kxsetup.exe "$work/demo-setup.exe"
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
 unset DISPLAY
 wineboot -i >/dev/null 2>&1
+wineserver -w
 wine_temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 mkdir -p "$wine_temp"
 show_run "$wine_temp" wine "$work/demo-setup.exe"

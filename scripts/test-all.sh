@@ -32,12 +32,26 @@ host_suite() { build host && ctest --preset host -j "$jobs"; }
 asan_suite() { build host-asan && ctest --preset host-asan -j "$jobs"; }
 win32_suite() { build win32 && ctest --test-dir build/win32 --output-on-failure; }
 
+# A new prefix, checked before use: wineboot can return before the prefix is complete, and a
+# half-made prefix fails every test with "could not load kernel32.dll".
+prepare_wine_prefix() {
+  local attempt
+  for attempt in 1 2 3; do
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    if wine cmd /c exit 0 >/dev/null 2>&1; then return 0; fi
+    echo "the Wine prefix is not usable (attempt $attempt); making it again"
+  done
+  return 1
+}
+
 win64_suite() {
   build win64 || return 1
   export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
-  rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  prepare_wine_prefix || return 1
   wineserver -p  # one server for the whole suite: each test starts in a fraction of a second
   local status=0
   ctest --preset win64 -j "$jobs" || status=$?
