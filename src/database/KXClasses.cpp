@@ -1,5 +1,11 @@
 #include "database/KXClasses.h"
 
+#include <algorithm>
+
+#include "support/Errors.h"
+#include "support/zrFileUtils.h"
+#include "support/zrRegIni.h"
+#include "support/zrShell.h"
 #include "support/zrStrUtils.h"
 
 namespace {
@@ -190,12 +196,7 @@ TkxMainDatabase* MainDatabaseOf(const TXMLObject& object) {
   return nullptr;
 }
 
-bool TkxConditionObject::ConditionHolds() const {
-  if (Condition.empty()) return true;
-  TkxMainDatabase* database = MainDatabaseOf(*this);
-  if (!database || !database->ConditionEvaluator) return true;
-  return database->ConditionEvaluator(Condition);
-}
+bool TkxConditionObject::ConditionHolds() const { return CheckCondition(*this); }
 
 std::string TkxReg::PropertyNameOf(const std::string& xmlName, bool isElement) const {
   if (!isElement && SameText(xmlName, "type")) return "ParamType";
@@ -308,4 +309,485 @@ std::vector<std::string> TkxPluginSimpleConfig::GetParamNames(const std::string&
     if (const TkxParam* param = group->Items(i)) names.push_back(param->Name);
   }
   return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Services: conditions
+
+std::atomic<bool> ConditionsEnabled{false};
+std::function<bool(const std::string& condition)> ConditionHook;
+
+bool CheckCondition(const TkxConditionObject& object) {
+  if (!ConditionsEnabled || object.Condition.empty() || !ConditionHook) return true;
+  return ConditionHook(object.Condition);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Services: variables and text expansion
+
+namespace {
+
+constexpr int32_t kMaxExpansionDepth = 100;
+
+// The nesting of ExpandText on this thread. Per thread, because the worker thread of the file
+// phase expands destinations while the main thread may be in the middle of an expansion of its
+// own (a plug-in asking for a text while it shows progress); one shared counter would let the
+// two nestings add up to a false "infinite reference".
+thread_local int32_t ExpansionDepth = 0;
+
+// Counts one level for the life of one ExpandText call, whichever way the call ends.
+class ExpansionLevel {
+ public:
+  ExpansionLevel() { ++ExpansionDepth; }
+  ~ExpansionLevel() { --ExpansionDepth; }
+  ExpansionLevel(const ExpansionLevel&) = delete;
+  ExpansionLevel& operator=(const ExpansionLevel&) = delete;
+};
+
+// A context resolved into the package (none for a main database) and the main database behind
+// it (none for a package that belongs to no database).
+struct VariableScope {
+  TkxPackage* package = nullptr;
+  TkxMainDatabase* database = nullptr;
+};
+
+VariableScope ScopeOf(const TXMLObject* context) {
+  if (!context) throw KxError("Package database was not assigned.");
+  VariableScope scope;
+  if (auto* database = dynamic_cast<const TkxMainDatabase*>(context)) {
+    scope.database = const_cast<TkxMainDatabase*>(database);
+  } else if (auto* package = dynamic_cast<const TkxPackage*>(context)) {
+    scope.package = const_cast<TkxPackage*>(package);
+    // The package's list belongs to the main database.
+    if (package->Owner) scope.database = dynamic_cast<TkxMainDatabase*>(package->Owner->Owner);
+  } else {
+    throw KxError("Wrong class has been specified.");
+  }
+  return scope;
+}
+
+TkxVariable* FindVariable(const VariableScope& scope, const std::string& name) {
+  if (scope.package && scope.package->Variables) {
+    if (TkxVariable* variable = scope.package->Variables->FindByName(name)) return variable;
+  }
+  if (scope.database && scope.database->Variables) {
+    return scope.database->Variables->FindByName(name);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string ExpandText(const TXMLObject* context, const std::string& text) {
+  ExpansionLevel level;
+  if (ExpansionDepth > kMaxExpansionDepth) {
+    throw KxError(Format("Infinite reference in the string \"%s\".", text.c_str()));
+  }
+  std::string output;
+  size_t position = 0;
+  while (position < text.size()) {
+    size_t open = text.find('%', position);
+    if (open == std::string::npos) break;
+    output.append(text, position, open - position);
+    if (open + 1 < text.size() && text[open + 1] == '%') {
+      output += '%';
+      position = open + 2;
+      continue;
+    }
+    size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) {
+      // A lone "%" is an ordinary character.
+      position = open;
+      break;
+    }
+    std::string name = text.substr(open + 1, close - open - 1);
+    output += GetVariable(context, name, "%" + name + "%");
+    position = close + 1;
+  }
+  if (position < text.size()) output.append(text, position, std::string::npos);
+  return ReplaceAll(output, "||", "\r\n");
+}
+
+std::string GetVariable(const TXMLObject* context, const std::string& name,
+                        const std::string& defaultValue) {
+  if (name.empty()) return "";
+  const VariableScope scope = ScopeOf(context);
+  TkxVariable* variable = FindVariable(scope, name);
+  std::string result = variable ? ValueOf(*variable) : defaultValue;
+  // A value that is its own reference stays as it is rather than looping.
+  if (SameText(result, "%" + name + "%")) return result;
+  return ExpandText(context, result);
+}
+
+std::string ValueOf(const TkxVariable& variable) {
+  // References in the source fields belong to the list's owner: the database or the package.
+  const TXMLObject* context = variable.Owner ? variable.Owner->Owner : nullptr;
+  switch (variable.VarType) {
+    case TkxVarType::vtReg:
+      return RegReadText(ExpandText(context, variable.RegKey),
+                         ExpandText(context, variable.RegParam), variable.DefValue);
+    case TkxVarType::vtIni:
+      return IniReadString(ExpandText(context, variable.IniFile),
+                           ExpandText(context, variable.IniSection),
+                           ExpandText(context, variable.IniParam), variable.DefValue);
+    case TkxVarType::vtNormal:
+      break;
+  }
+  return variable.Value;
+}
+
+void SetVariable(TXMLObject* context, const std::string& name, const std::string& value) {
+  if (name.empty()) return;
+  const VariableScope scope = ScopeOf(context);
+  if (TkxVariable* variable = FindVariable(scope, name)) {
+    variable->Value = value;
+    return;
+  }
+  // A package cut off from its database has nowhere to keep a new variable; failing loudly
+  // beats a value that silently vanishes.
+  if (!scope.database || !scope.database->Variables) {
+    throw KxError("Package database was not assigned.");
+  }
+  auto variable = std::make_unique<TkxVariable>(scope.database->Variables.get());
+  variable->Name = name;
+  variable->Value = value;
+  scope.database->Variables->Add(std::move(variable));
+}
+
+int32_t GetVariableInt(const TXMLObject* context, const std::string& name, int32_t defaultValue) {
+  return ReadInt(GetVariable(context, name, std::to_string(defaultValue)), defaultValue);
+}
+
+bool GetVariableBool(const TXMLObject* context, const std::string& name, bool defaultValue) {
+  return GetVariableInt(context, name, defaultValue ? 1 : 0) != 0;
+}
+
+void SetVariableInt(TXMLObject* context, const std::string& name, int32_t value) {
+  SetVariable(context, name, std::to_string(value));
+}
+
+void SetVariableBool(TXMLObject* context, const std::string& name, bool value) {
+  SetVariableInt(context, name, value ? 1 : 0);
+}
+
+void SetVariablePath(TXMLObject* context, const std::string& name, const std::string& path) {
+  SetVariable(context, name, WithoutTrailingBackslash(Trim(path)));
+}
+
+namespace {
+
+void MarkRuntime(TkxMainDatabase& database, const std::string& name) {
+  if (!database.Variables) return;
+  if (TkxVariable* variable = database.Variables->FindByName(name)) variable->IsRuntime = true;
+}
+
+}  // namespace
+
+void SetRuntimeVariable(TkxMainDatabase& database, const std::string& name,
+                        const std::string& value) {
+  if (name.empty()) return;
+  SetVariable(&database, name, value);
+  MarkRuntime(database, name);
+}
+
+void SetRuntimePath(TkxMainDatabase& database, const std::string& name, const std::string& path) {
+  if (name.empty()) return;
+  SetVariablePath(&database, name, path);
+  MarkRuntime(database, name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Services: predefined variables
+
+namespace {
+
+struct ShellFolderRow {
+  const char* name;
+  int csidl;
+  int fallback;  // -1: none
+};
+
+// CSIDL numbers of the Windows shell.
+constexpr ShellFolderRow kShellFolderRows[] = {
+    {"Desktop", 16, -1},
+    {"Fonts", 20, -1},
+    {"NetHood", 19, -1},
+    {"Personal", 5, -1},
+    {"ProgramsMenu", 2, -1},
+    {"Recent", 8, -1},
+    {"SendTo", 9, -1},
+    {"StartMenu", 11, -1},
+    {"StartupMenu", 7, -1},
+    {"Templates", 21, -1},
+    {"CommonStartMenu", 22, 11},
+    {"CommonProgramsMenu", 23, 2},
+    {"CommonStartupMenu", 24, 7},
+    {"CommonDesktop", 25, 16},
+};
+
+struct RegistryFolderRow {
+  const char* name;
+  const char* key;
+  const char* value;
+  const char* defaultValue;  // kept unexpanded: expanded at each read
+};
+
+constexpr RegistryFolderRow kRegistryFolderRows[] = {
+    {"ProgramFiles", "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\", "ProgramFilesDir",
+     "%BootDrive%\\Program Files"},
+    {"CommonFiles", "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\", "CommonFilesDir",
+     "%ProgramFiles%\\Common Files"},
+    {"ApplicationData",
+     "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\", "AppData",
+     "%Windows%\\Application Data"},
+    {"Office97", "HKLM\\SOFTWARE\\Microsoft\\Office\\8.0\\Common\\InstallRoot\\", "OfficeBin",
+     "%ProgramFiles%\\Microsoft Office\\Office"},
+    {"Office2000", "HKLM\\SOFTWARE\\Microsoft\\Office\\9.0\\Common\\InstallRoot\\", "Path",
+     "%ProgramFiles%\\Microsoft Office\\Office"},
+};
+
+constexpr char kDelphiKey[] = "HKLM\\SOFTWARE\\Borland\\Delphi";
+constexpr char kVirtualRootsKey[] =
+    "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters\\Virtual Roots\\";
+
+// The drive of a path: "C:" of "C:\...", "\\server\share" of a UNC path, "" otherwise.
+std::string DrivePart(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+    size_t server = path.find('\\', 2);
+    if (server == std::string::npos) return path;
+    size_t share = path.find('\\', server + 1);
+    return share == std::string::npos ? path : path.substr(0, share);
+  }
+  return "";
+}
+
+std::string DelphiRoot() {
+  std::vector<std::string> versions;
+  RegListSubkeys(kDelphiKey, versions);
+  if (versions.empty()) return "C:";
+  std::sort(versions.begin(), versions.end(), [](const std::string& a, const std::string& b) {
+    return os::CompareTextIgnoreCase(a, b) < 0;
+  });
+  return RegReadText(std::string(kDelphiKey) + "\\" + versions.back(), "RootDir", "");
+}
+
+}  // namespace
+
+void AddFolderVariables(TkxMainDatabase& database) {
+  SetRuntimeVariable(
+      database, "BootDrive",
+      DrivePart(
+          RegReadText("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup", "BootDir", "")));
+  SetRuntimePath(database, "Windows", os::WindowsDir());
+  SetRuntimePath(database, "System", os::SystemDir());
+
+  for (const ShellFolderRow& row : kShellFolderRows) {
+    std::string path = os::GetSpecialFolder(row.csidl);
+    if (path.empty() && row.fallback >= 0) path = os::GetSpecialFolder(row.fallback);
+    SetRuntimePath(database, row.name, path);
+  }
+  for (const RegistryFolderRow& row : kRegistryFolderRows) {
+    SetRuntimePath(database, row.name, RegReadText(row.key, row.value, row.defaultValue));
+  }
+
+  std::string bde =
+      TextBefore(RegReadText("HKLM\\SOFTWARE\\Borland\\Database Engine", "DLLPATH", ""), ';');
+  if (bde.empty()) bde = "%CommonFiles%\\Borland Shared\\BDE";
+  SetRuntimePath(database, "BDE", bde);
+  SetRuntimePath(database, "Delphi", DelphiRoot());
+  SetRuntimeVariable(database, "Date", os::ShortDateText(os::LocalTime()));
+  SetRuntimePath(database, "IIS-WWWRoot",
+                 TextBefore(RegReadText(kVirtualRootsKey, "/", "%BootDrive%\\wwwroot"), ','));
+  SetRuntimePath(
+      database, "IIS-Scripts",
+      TextBefore(RegReadText(kVirtualRootsKey, "/Scripts", "%IIS-WWWRoot%\\scripts"), ','));
+}
+
+void AddEnvironmentVariables(TkxMainDatabase& database) {
+  std::vector<std::string> lines;
+  EnvironmentStrings(lines);
+  // Sorted by name so that, where a system lists a name twice in different case, the choice of
+  // the one that counts does not depend on the block's order.
+  std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+    return os::CompareTextIgnoreCase(TextBefore(a, '='), TextBefore(b, '=')) < 0;
+  });
+  for (const std::string& line : lines) {
+    // Windows keeps the current folders of drives as "=C:=C:\..." entries: no name, skipped.
+    std::string name = TextBefore(line, '=');
+    if (name.empty()) continue;
+    if (database.Variables && database.Variables->FindByName(name)) continue;
+    SetRuntimeVariable(database, name, TextAfter(line, '='));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Services: features
+
+namespace {
+
+void NotifyFeatureState(TkxFeature& feature) {
+  TkxMainDatabase* database = MainDatabaseOf(feature);
+  if (database && database->OnFeatureStateChanged) database->OnFeatureStateChanged(&feature);
+}
+
+bool HasSubFeatures(const TkxFeature& feature) {
+  return feature.Features && feature.Features->Count() > 0;
+}
+
+}  // namespace
+
+int FeatureState(const TkxFeature& feature) {
+  if (!feature.Selected) return 0;
+  return feature.Partial ? 2 : 1;
+}
+
+void SetFeatureSelected(TkxFeature& feature, bool value) {
+  if (!CheckCondition(feature)) return;
+  const int old = FeatureState(feature);
+  if (feature.Required) value = true;
+  feature.Selected = value;
+  feature.Partial = false;
+  if (FeatureState(feature) != old) NotifyFeatureState(feature);
+  if (!feature.Features) return;
+  for (int i = 0; i < feature.Features->Count(); ++i) {
+    if (TkxFeature* sub = feature.Features->Items(i)) SetFeatureSelected(*sub, value);
+  }
+}
+
+int UpdateFeatureState(TkxFeature& feature) {
+  if (!CheckCondition(feature)) return 0;
+  if (HasSubFeatures(feature)) {
+    const int old = FeatureState(feature);
+    const int state = UpdateFeaturesState(*feature.Features);
+    feature.Selected = state != 0;
+    feature.Partial = state == 2;
+    if (FeatureState(feature) != old) NotifyFeatureState(feature);
+  }
+  return FeatureState(feature);
+}
+
+int UpdateFeaturesState(TkxFeatures& features) {
+  int combined = 0;
+  int first = -1;
+  for (int i = 0; i < features.Count(); ++i) {
+    TkxFeature* feature = features.Items(i);
+    const int state = feature ? UpdateFeatureState(*feature) : 0;
+    if (first < 0) {
+      first = state;
+      combined = state;
+    } else if (state == 2 || state != first) {
+      combined = 2;
+    }
+  }
+  return combined;
+}
+
+TkxFeature* FirstAvailable(const TkxFeatures& features, int from) {
+  for (int i = std::max(from, 0); i < features.Count(); ++i) {
+    TkxFeature* feature = features.Items(i);
+    if (feature && CheckCondition(*feature)) return feature;
+  }
+  return nullptr;
+}
+
+TkxFeature* FindFeature(const TkxFeatures& features, const std::string& id, TkxFeature*& parent,
+                        TkxFeature*& next) {
+  next = nullptr;
+  if (features.Count() == 0) return nullptr;
+  std::string wanted = id;
+  if (wanted.empty()) {
+    TkxFeature* first = FirstAvailable(features, 0);
+    if (!first) return nullptr;
+    wanted = first->ID;
+  }
+  for (int i = 0; i < features.Count(); ++i) {
+    TkxFeature* item = features.Items(i);
+    if (!item || !CheckCondition(*item)) continue;
+    TkxFeature* found = nullptr;
+    if (SameText(item->ID, wanted)) {
+      found = item;
+      if (HasSubFeatures(*item)) next = FirstAvailable(*item->Features, 0);
+    } else if (HasSubFeatures(*item)) {
+      TkxFeature* subParent = item;
+      TkxFeature* subNext = nullptr;
+      found = FindFeature(*item->Features, wanted, subParent, subNext);
+      if (found) {
+        parent = subParent;
+        next = subNext;
+      }
+    }
+    if (found) {
+      // The last of a sub-list continues with its parent's next sibling.
+      if (!next) next = FirstAvailable(features, i + 1);
+      return found;
+    }
+  }
+  return nullptr;
+}
+
+bool SelectFeature(TkxMainDatabase& database, const std::string& id, bool value) {
+  if (!database.Features) return false;
+  TkxFeature* parent = nullptr;
+  TkxFeature* next = nullptr;
+  TkxFeature* feature = FindFeature(*database.Features, id, parent, next);
+  if (!feature) return false;
+  SetFeatureSelected(*feature, value);
+  UpdateFeaturesState(*database.Features);
+  return feature->Selected == value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Services: install types
+
+TkxInstallType* FindInstallType(const TkxInstallTypes& installTypes, const std::string& id,
+                                TkxInstallType*& next) {
+  next = nullptr;
+  const int count = installTypes.Count();
+  auto available = [&](int index) {
+    TkxInstallType* type = installTypes.Items(index);
+    return type && CheckCondition(*type) ? type : nullptr;
+  };
+  std::string wanted = id;
+  if (wanted.empty()) {
+    int i = 0;
+    while (i < count && !available(i)) ++i;
+    if (i == count) return nullptr;
+    wanted = installTypes.Items(i)->ID;
+  }
+  for (int i = 0; i < count; ++i) {
+    TkxInstallType* type = available(i);
+    if (!type || !SameText(type->ID, wanted)) continue;
+    for (int j = i + 1; j < count && !next; ++j) next = available(j);
+    return type;
+  }
+  return nullptr;
+}
+
+bool ApplyInstallType(TkxMainDatabase& database, const std::string& id) {
+  if (!database.InstallTypes) return false;
+  auto* type = dynamic_cast<TkxInstallType*>(database.InstallTypes->FindByID(id));
+  if (!type || !CheckCondition(*type)) return false;
+  database.InstallTypes->Active = type;
+  database.ActiveInstallType = type->ID;
+  if (database.Features) {
+    TkxFeatures& features = *database.Features;
+    for (int i = 0; i < features.Count(); ++i) {
+      if (TkxFeature* feature = features.Items(i)) SetFeatureSelected(*feature, false);
+    }
+    if (type->Features) {
+      for (int i = 0; i < type->Features->Count(); ++i) {
+        TkxFeature* reference = type->Features->Items(i);
+        if (!reference) continue;
+        TkxFeature* parent = nullptr;
+        TkxFeature* next = nullptr;
+        if (TkxFeature* found = FindFeature(features, reference->ID, parent, next)) {
+          SetFeatureSelected(*found, true);
+        }
+      }
+    }
+    UpdateFeaturesState(features);
+  }
+  if (database.OnInstallTypeChanged) database.OnInstallTypeChanged(type);
+  return true;
 }

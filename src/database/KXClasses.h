@@ -7,6 +7,7 @@
 // TkxSilentSettings, or at a copy made without owner). Main thread only, like the binding.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -127,8 +128,7 @@ class TkxConditionObject : public TXMLObject {
 
   std::string Condition;  // empty: always true
 
-  // True when Condition is empty, or when the main database this object belongs to has no
-  // evaluator yet, or when its evaluator says the condition holds.
+  // CheckCondition(*this).
   bool ConditionHolds() const;
 };
 
@@ -448,11 +448,9 @@ class TkxMainDatabase : public TXMLObject {
   std::string ActiveInstallType;
   bool RebootOnFinish = false;
 
-  // Not bound: notifications of the selection operations, and the evaluator of the conditions
-  // of the objects under this database (none until the expression engine is set up).
+  // Not bound: notifications of the selection operations (none until the run wires them).
   std::function<void(TkxInstallType*)> OnInstallTypeChanged;
   std::function<void(TkxFeature*)> OnFeatureStateChanged;
-  std::function<bool(const std::string& condition)> ConditionEvaluator;
 };
 
 class TkxSilentSettings : public TXMLObject {
@@ -465,3 +463,69 @@ class TkxSilentSettings : public TXMLObject {
 
 // The main database at the end of object's Owner chain (object itself included), or nullptr.
 TkxMainDatabase* MainDatabaseOf(const TXMLObject& object);
+
+// ---------------------------------------------------------------------------------------------
+// Services: conditions, variables and text expansion, features, install types.
+//
+// A context is a TkxMainDatabase or a TkxPackage; a package falls back to the main database that
+// owns it. Nothing here is locked: the services run on the main thread and, while files are
+// copied, on the worker thread (which expands destinations) while the main thread only
+// dispatches messages.
+
+// While false, every condition holds; the driver switches it on once the evaluator is ready.
+extern std::atomic<bool> ConditionsEnabled;
+// Evaluates a condition text; installed at start-up with the evaluator's truth test.
+extern std::function<bool(const std::string& condition)> ConditionHook;
+
+// True when conditions are off, the object's Condition is empty or no hook is installed;
+// otherwise the hook's answer. Errors of the evaluation pass to the caller.
+bool CheckCondition(const TkxConditionObject& object);
+
+// Every %Name% replaced by the variable's value (expanded in turn), "%%" by "%", "||" by CR LF.
+// Throws KxError "Infinite reference in the string ..." when nested more than 100 deep (the
+// depth is counted per thread).
+std::string ExpandText(const TXMLObject* context, const std::string& text);
+// The variable's value expanded; defaultValue (expanded unless it is "%name%") when the name is
+// unknown. An empty name gives "". Throws KxError without a context or with one of another class.
+std::string GetVariable(const TXMLObject* context, const std::string& name,
+                        const std::string& defaultValue);
+// The unexpanded value by the variable's source: its Value, a registry value or an INI entry.
+std::string ValueOf(const TkxVariable& variable);
+// Sets the Value of the variable found (a registry or INI variable keeps reading its source), or
+// appends a new variable to the main database.
+void SetVariable(TXMLObject* context, const std::string& name, const std::string& value);
+
+int32_t GetVariableInt(const TXMLObject* context, const std::string& name, int32_t defaultValue);
+bool GetVariableBool(const TXMLObject* context, const std::string& name, bool defaultValue);
+void SetVariableInt(TXMLObject* context, const std::string& name, int32_t value);
+void SetVariableBool(TXMLObject* context, const std::string& name, bool value);
+// The path trimmed and without one trailing backslash.
+void SetVariablePath(TXMLObject* context, const std::string& name, const std::string& path);
+// SetVariable / SetVariablePath, the variable then marked IsRuntime (never saved).
+void SetRuntimeVariable(TkxMainDatabase& database, const std::string& name,
+                        const std::string& value);
+void SetRuntimePath(TkxMainDatabase& database, const std::string& name, const std::string& path);
+
+// The predefined folder variables (BootDrive, Windows, System, the shell folders, the registry
+// folders, BDE, Delphi, Date, IIS-WWWRoot, IIS-Scripts).
+void AddFolderVariables(TkxMainDatabase& database);
+// The process environment, for names that no variable has yet.
+void AddEnvironmentVariables(TkxMainDatabase& database);
+
+// 0 unselected, 1 selected, 2 selected in part.
+int FeatureState(const TkxFeature& feature);
+void SetFeatureSelected(TkxFeature& feature, bool value);
+int UpdateFeatureState(TkxFeature& feature);
+int UpdateFeaturesState(TkxFeatures& features);
+TkxFeature* FirstAvailable(const TkxFeatures& features, int from);
+// Depth-first search by ID (case ignored; the first available feature for an empty id). parent
+// receives the found feature's parent (the incoming value at the top), next its successor in a
+// pre-order walk of the available features.
+TkxFeature* FindFeature(const TkxFeatures& features, const std::string& id, TkxFeature*& parent,
+                        TkxFeature*& next);
+// Whether the feature's selection now equals value; false when there is no such feature.
+bool SelectFeature(TkxMainDatabase& database, const std::string& id, bool value);
+
+TkxInstallType* FindInstallType(const TkxInstallTypes& installTypes, const std::string& id,
+                                TkxInstallType*& next);
+bool ApplyInstallType(TkxMainDatabase& database, const std::string& id);

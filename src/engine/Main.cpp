@@ -6,8 +6,13 @@
 #include <strings.h>
 
 #include <exception>
+#include <memory>
 
+#include "database/KXClasses.h"
+#include "database/zrXMLParser.h"
 #include "engine/Stubs.h"
+#include "expressions/Common.h"
+#include "expressions/PluginChannel.h"
 #include "os/os.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
@@ -46,6 +51,57 @@ struct DriverProgress {
 
 bool Aborted() { return RunState().AbortRequested; }
 
+// The driver's variables live in the main database.
+std::string Variable(const std::string& name, const std::string& defaultValue) {
+  return GetVariable(&MainDatabase(), name, defaultValue);
+}
+bool VariableBool(const std::string& name, bool defaultValue) {
+  return GetVariableBool(&MainDatabase(), name, defaultValue);
+}
+void SetDriverVariable(const std::string& name, const std::string& value) {
+  SetVariable(&MainDatabase(), name, value);
+}
+
+intptr_t Broadcast(int32_t event, intptr_t first, intptr_t second, bool toAll) {
+  return PluginChannel().Broadcast(event, first, second, toAll);
+}
+
+// A missing or unreadable file leaves the silent settings empty: the run is then interactive.
+void LoadSilentSettings(const std::string& fileName) {
+  TkxSilentSettings& settings = SilentSettings();
+  settings.Clear();
+  if (!FileExists(fileName)) return;
+  try {
+    if (!settings.LoadFromFile(fileName, kSilentSettingsRootName)) settings.Clear();
+  } catch (const KxError&) {
+    settings.Clear();
+  }
+}
+
+// Repair selects what the first installation chose: each remembered feature with its
+// sub-features.
+void SelectSilentFeatures() {
+  TkxMainDatabase& database = MainDatabase();
+  const TkxFeatures& remembered = *SilentSettings().Features;
+  for (int index = 0; index < remembered.Count(); ++index) {
+    const TkxFeature* feature = remembered.Items(index);
+    if (!feature) continue;
+    TkxFeature* parent = nullptr;
+    TkxFeature* next = nullptr;
+    if (TkxFeature* found = FindFeature(*database.Features, feature->ID, parent, next)) {
+      SetFeatureSelected(*found, true);
+    }
+  }
+}
+
+std::string LanguageNameFromFile(const std::string& fileName, const std::string& defaultName) {
+  if (!FileExists(fileName)) return defaultName;
+  const TIniDefaults& defaults = IniDefaults();
+  TzrIniFile file(fileName, true, defaults.SkipComments, defaults.SkipNoEquals, defaults.TrimEquals,
+                  defaults.Unquote);
+  return file.ReadString("Strings", "LanguageName", defaultName);
+}
+
 // The resume switch names the folder of the suspended run: its text after "/resume:".
 bool ResumeFolderFromCommandLine(std::string& folder) {
   int index = 0;
@@ -82,11 +138,11 @@ void RemoveTempFolder() {
 
 bool PrepareMainPackage() {
   TkxMainDatabase& database = MainDatabase();
-  TkxPackage mainPackage;
-  mainPackage.FullFileName = RunState().SetupFileName;
-  mainPackage.Needed = true;
-  database.Packages.push_back(mainPackage);
-  TkxPackage& package = database.Packages.front();
+  auto mainPackage = std::make_unique<TkxPackage>(database.Packages.get());
+  mainPackage->FullFileName = RunState().SetupFileName;
+  mainPackage->Needed = true;
+  TkxPackage& package = *mainPackage;
+  database.Packages->Add(std::move(mainPackage));
   if (!CheckPackage(package)) return false;
   if (!PreparePackages()) {
     ShowErrorBox("Can't prepare main package!");
@@ -96,17 +152,17 @@ bool PrepareMainPackage() {
   if (!LoadProjectDatabase(package)) return false;
   ApplySilentVariables();
   InitRuntimeVariables();
-  database.RebootOnFinish = GetVariableBool("Reboot", false);
+  database.RebootOnFinish = VariableBool("Reboot", false);
   return true;
 }
 
 bool PrepareRepair() {
-  std::string id = GetVariable("AppID", "App");
+  std::string id = Variable("AppID", "App");
   if (ParamCount() >= 2 && ParamStr(2) != id) {
     ShowErrorBox("Cannot repair application!");
     return false;
   }
-  PreviousLogPath() = ExpandText(GetVariable("LogFile", ""));
+  PreviousLogPath() = ExpandText(&MainDatabase(), Variable("LogFile", ""));
   const std::string uninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   std::string settings =
       RegReadText(Format("HKLM%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings", "");
@@ -120,7 +176,7 @@ bool PrepareRepair() {
   }
   LoadSilentSettings(settings);
   ApplySilentVariables();
-  SetVariable("SilentMode", "2");
+  SetDriverVariable("SilentMode", "2");
   SelectSilentFeatures();
   return true;
 }
@@ -129,7 +185,11 @@ bool PrepareRepair() {
 // as an ordinary run.
 bool RunApplicationsPhase() {
   TRunState& state = RunState();
-  if (state.ResumeMode && !ResumedBeforeDialogs()) return true;
+  TkxMainDatabase& database = MainDatabase();
+  if (state.ResumeMode && database.InstallState != TkxInstallState::isRunAppBeforeDialogs) {
+    return true;
+  }
+  database.InstallState = TkxInstallState::isUnknown;
   state.ResumeMode = false;
   bool succeeded = true;
   if (Broadcast(EV_BEFOREPROCESSITEMS, kRunningApplicationsList, 0, false) == 0) {
@@ -137,7 +197,7 @@ bool RunApplicationsPhase() {
     if (state.InstallSuspended) return false;
     Broadcast(EV_AFTERPROCESSITEMS, kRunningApplicationsList, 0, true);
   }
-  ClearInstallStateData();
+  database.InstallStateData.clear();
   return succeeded && !Aborted();
 }
 
@@ -148,8 +208,8 @@ bool RunDialogsAndResolve() {
 
 bool InstallAndConclude() {
   TRunState& state = RunState();
-  for (size_t index = 1; index < MainDatabase().Packages.size(); ++index) {
-    LoadPlugins(static_cast<int>(index));  // a further package's plug-ins are optional
+  for (int index = 1; index < MainDatabase().Packages->Count(); ++index) {
+    LoadPlugins(index);  // a further package's plug-ins are optional
   }
   if (Aborted()) return false;
   if (!state.ResumeMode && (Broadcast(EV_BEFOREINSTALL, 0, 0, false) != 0 || Aborted())) {
@@ -162,8 +222,8 @@ bool InstallAndConclude() {
     if (result) result = Broadcast(EV_SHOWDIALOGS, 1, 0, false) == 0 && !Aborted();
   }
   if (result && !state.SessionEnding) {
-    if (MainDatabase().RebootOnFinish && !state.ResumeMode) SetVariable("Reboot", "1");
-    if (GetVariableBool("Reboot", false)) {
+    if (MainDatabase().RebootOnFinish && !state.ResumeMode) SetDriverVariable("Reboot", "1");
+    if (VariableBool("Reboot", false)) {
       Broadcast(EV_QUERYREBOOT, 0, 0, false);
       result = !Aborted();
     }
@@ -180,8 +240,8 @@ bool RunPhases(DriverProgress& progress) {
   if (!state.ResumeMode) ApplySilentVariables();
   InitRuntimeVariables();
   if (!state.ResumeMode && !PrepareMainPackage()) return false;
-  SetVariable("Reboot", "0");
-  state.RollbackDisabled = GetVariableBool("DisableRollback", false);
+  SetDriverVariable("Reboot", "0");
+  state.RollbackDisabled = VariableBool("DisableRollback", false);
   if (state.RepairMode && !PrepareRepair()) return false;
   BuildLanguageList();
   ChooseLanguage();
@@ -199,17 +259,17 @@ bool RunPhases(DriverProgress& progress) {
 void CleanUp(bool result, const DriverProgress& progress, const std::string& savedDir) {
   TRunState& state = RunState();
   if (!result) {
-    SetVariable("Reboot", "0");
+    SetDriverVariable("Reboot", "0");
     state.InstallSuspended = false;
     if (!state.RollbackDisabled && HasRecordedActions()) Rollback();
   }
   if (progress.startSent && !state.InstallSuspended) Broadcast(EV_FINISH, result ? 1 : 0, 0, true);
-  state.RebootAtExit = GetVariableBool("Reboot", false);
+  state.RebootAtExit = VariableBool("Reboot", false);
   UnloadPlugins();
   os::SetCurrentDir(savedDir);
   IniCloseAll();
   LanguageList().clear();
-  ResetMainDatabase();
+  MainDatabase().Clear();
 }
 
 }  // namespace
@@ -246,22 +306,22 @@ void BuildLanguageList() {
   std::vector<std::string>& list = LanguageList();
   list.clear();
   const CharSet comma(",");
-  std::string offered = GetVariable("Languages", "ENU");
+  std::string offered = Variable("Languages", "ENU");
   std::vector<std::string> names;
   for (int n = 1, count = CountWords(offered, comma); n <= count; ++n) {
     std::string name = UpperCaseText(Trim(GetWord(n, offered, comma)));
     if (!name.empty()) names.push_back(name);
   }
   std::vector<std::string> displayNames(names.size());
-  for (const TLocale& locale : InstalledLocales()) {
-    std::string abbreviation = UpperCaseText(locale.Abbreviation);
+  for (uint32_t locale : os::InstalledLocaleIds()) {
+    std::string abbreviation = UpperCaseText(os::LocaleLanguageAbbreviation(locale));
     for (size_t i = 0; i < names.size(); ++i) {
-      if (names[i] == abbreviation) displayNames[i] = locale.Name;
+      if (names[i] == abbreviation) displayNames[i] = os::LocaleLanguageName(locale).substr(0, 255);
     }
   }
-  std::string lngFolder = MainDatabase().Packages.empty()
-                              ? std::string()
-                              : MainDatabase().Packages.front().TempPath + "lng\\";
+  const TkxPackages& packages = *MainDatabase().Packages;
+  std::string lngFolder =
+      packages.Count() && packages.Items(0) ? packages.Items(0)->TempPath + "lng\\" : std::string();
   for (size_t i = 0; i < names.size(); ++i) {
     if (displayNames[i].empty()) {
       displayNames[i] = LanguageNameFromFile(lngFolder + names[i] + ".lng", names[i]);
@@ -272,7 +332,7 @@ void BuildLanguageList() {
 }
 
 void ChooseLanguage() {
-  if (!GetVariable("LangID", "").empty()) return;
+  if (!Variable("LangID", "").empty()) return;
   const std::vector<std::string>& list = LanguageList();
   auto positionOf = [&list](const std::string& name) -> int {
     for (size_t i = 0; i < list.size(); ++i) {
@@ -281,13 +341,43 @@ void ChooseLanguage() {
     return -1;
   };
   int index = 0;
-  std::string userLanguage = UpperCaseText(UserLanguageAbbreviation());
-  if (GetVariableBool("AutoSelectLanguage", true) && !userLanguage.empty()) {
+  std::string userLanguage =
+      UpperCaseText(os::LocaleLanguageAbbreviation(os::UserDefaultLocaleId()));
+  if (VariableBool("AutoSelectLanguage", true) && !userLanguage.empty()) {
     index = positionOf(userLanguage);
     if (index < 0) index = positionOf("ENU");
     if (index < 0) index = 0;
   }
   SetLanguage(NameOf(list[static_cast<size_t>(index)]));
+}
+
+void PreselectInstallType() {
+  TkxMainDatabase& database = MainDatabase();
+  TkxInstallTypes& types = *database.InstallTypes;
+  const TRunState& state = RunState();
+  if (state.RepairMode || state.ResumeMode) {
+    const std::string& id =
+        state.RepairMode ? SilentSettings().ActiveInstallType : database.ActiveInstallType;
+    types.Active = dynamic_cast<TkxInstallType*>(types.FindByID(id));
+    return;
+  }
+  if (types.Count() > 0) {
+    const TkxInstallType* chosen = types.Items(0);
+    for (int index = 0; index < types.Count(); ++index) {
+      const TkxInstallType* type = types.Items(index);
+      if (type && type->Default && CheckCondition(*type)) {
+        chosen = type;
+        break;
+      }
+    }
+    if (chosen) ApplyInstallType(database, chosen->ID);
+    return;
+  }
+  TkxFeatures& features = *database.Features;
+  for (int index = 0; index < features.Count(); ++index) {
+    TkxFeature* feature = features.Items(index);
+    if (feature && CheckCondition(*feature)) SetFeatureSelected(*feature, true);
+  }
 }
 
 bool MainDriver() {
@@ -297,7 +387,7 @@ bool MainDriver() {
   state.SetupFileName = os::ModuleFileName();
   MessageBoxSettings().setForeground = true;
   DriverWindows windows;
-  SetConditionsEnabled(true);
+  ConditionsEnabled = true;
   if (!windows.CreateWindow()) {
     ShowErrorBox("Can't create main window!");
     return false;
@@ -321,7 +411,7 @@ bool MainDriver() {
 
 int RunSetup() {
   TRunState& state = RunState();
-  SetXMLKeepValueSpaces(true);
+  XMLSettings().KeepValueSpaces = true;
   bool result = false;
   try {
     std::string resumeFolder;

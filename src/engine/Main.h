@@ -22,3 +22,6 @@ void CreateTempFolders();
 bool WriteUnpackLibrary(const std::string& folder);
 void BuildLanguageList();
 void ChooseLanguage();
+// Makes the remembered install type active (repair, resume), or applies the default one, or
+// selects every available top-level feature.
+void PreselectInstallType();

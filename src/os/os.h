@@ -48,9 +48,10 @@ void InitCommonControls();
 // Ends the process with the exit code; static objects are finalised first.
 [[noreturn]] void ExitProcess(int code);
 
-// Switches standard output to binary mode, so that bytes written to it arrive unchanged (Windows
-// would otherwise turn each LF into CR LF). Call before anything is written to it.
+// Switch standard output or standard error to binary mode, so that bytes written to it arrive
+// unchanged (Windows would otherwise turn each LF into CR LF). Call before anything is written.
 void SetStdoutBinary();
+void SetStderrBinary();
 
 // ---------------------------------------------------------------------------------------------
 // Folders of the system and of the process
@@ -153,6 +154,39 @@ struct LocalDateTime {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 LocalDateTime LocalTime();
+// A file time in local time; false when the time cannot be converted.
+bool FileTimeToLocalTime(int64_t fileTime, LocalDateTime& local);
+// Milliseconds since the system started; wraps to 0 after about 49.7 days.
+uint32_t TickCount();
+
+// ---------------------------------------------------------------------------------------------
+// Locales: the user's settings, and the locales the system has installed
+
+// The separators of the user's date and time formats ("/" and ":" on the host).
+char DateSeparator();
+char TimeSeparator();
+// A date in the user's short date format (the host writes "MM/dd/yyyy").
+std::string ShortDateText(const LocalDateTime& date);
+// -1, 0 or 1 as a sorts before, equal to or after b in the user's locale, letter case ignored.
+int CompareTextIgnoreCase(const std::string& a, const std::string& b);
+
+// The user's default locale (the host: $KX_LOCALE as a hexadecimal identifier, else 0409).
+uint32_t UserDefaultLocaleId();
+// The identifiers of the installed locales, in the order the system lists them.
+std::vector<uint32_t> InstalledLocaleIds();
+// The locale's abbreviated language name ("ENU"), at most three characters; "" when unknown.
+std::string LocaleLanguageAbbreviation(uint32_t localeId);
+// The locale's full language name as the user's language writes it ("German (Germany)"); ""
+// when unknown.
+std::string LocaleLanguageName(uint32_t localeId);
+// The locale's default ANSI code page as decimal text ("1252"), at most five characters.
+std::string LocaleAnsiCodePage(uint32_t localeId);
+// The character-set number of fonts for a code page (1252 gives 0); false when unknown.
+bool CharsetOfCodePage(uint32_t codePage, uint32_t& charset);
+
+// Whether an in-process instance of the class with that interface can be created (it is
+// released at once). Identifiers in registry form, "{...}". The host has no COM: false.
+bool CanCreateInProcessObject(const std::string& classId, const std::string& interfaceId);
 
 // ---------------------------------------------------------------------------------------------
 // Resources of the running program

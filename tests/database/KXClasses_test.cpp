@@ -307,11 +307,15 @@ TEST(VariablesTest, FindByNameSkipsVariablesWhoseConditionFails) {
   db.Variables->Assign(
       *ParseXML("<variables><var name=\"DIR\" condition=\"no\" value=\"1\"/>"
                 "<var name=\"DIR\" condition=\"yes\" value=\"2\"/></variables>"));
-  EXPECT_EQ(db.Variables->FindByName("dir")->Value, "1");  // no evaluator yet: all hold
-  db.ConditionEvaluator = [](const std::string& condition) { return condition == "yes"; };
+  EXPECT_EQ(db.Variables->FindByName("dir")->Value, "1");  // conditions off: all hold
+  const bool wasEnabled = ConditionsEnabled.exchange(true);
+  auto savedHook = std::move(ConditionHook);
+  ConditionHook = [](const std::string& condition) { return condition == "yes"; };
   EXPECT_EQ(db.Variables->FindByName("dir")->Value, "2");
-  db.ConditionEvaluator = [](const std::string&) { return false; };
+  ConditionHook = [](const std::string&) { return false; };
   EXPECT_EQ(db.Variables->FindByName("dir"), nullptr);
+  ConditionHook = std::move(savedHook);
+  ConditionsEnabled = wasEnabled;
 }
 
 TEST(VariablesTest, SetParamCreatesVariables) {

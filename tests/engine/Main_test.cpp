@@ -1,11 +1,15 @@
-// The driver's steps that stand on their own: the temporary folders, the unpack library and the
-// language list.
+// The driver's steps that stand on their own: the temporary folders, the unpack library, the
+// language list and choice, and the pre-selection of install types and features.
 #include "engine/Main.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "TestSupport.h"
-#include "engine/Stubs.h"
+#include "database/KXClasses.h"
+#include "expressions/Common.h"
+#include "os/os.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
 
@@ -15,11 +19,11 @@ class DriverStepTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetRunState();
-    ResetMainDatabase();
+    FreeRunObjects();
   }
   void TearDown() override {
     ResetRunState();
-    ResetMainDatabase();
+    FreeRunObjects();
     LanguageList().clear();
   }
   ScratchFolder scratch_{CurrentTestName()};
@@ -50,44 +54,169 @@ TEST_F(DriverStepTest, MissingUnpackResourceStopsWithItsMessage) {
   EXPECT_FALSE(FileExists(scratch_.Path() + "unpack.dll"));
 }
 
+std::string Var(const std::string& name) { return GetVariable(&MainDatabase(), name, ""); }
+void SetVar(const std::string& name, const std::string& value) {
+  SetVariable(&MainDatabase(), name, value);
+}
+
 std::vector<std::string> LanguagesFor(const char* offered) {
-  ResetMainDatabase();
-  if (offered) SetVariable("Languages", offered);
+  FreeRunObjects();
+  if (offered) SetVar("Languages", offered);
   BuildLanguageList();
   return LanguageList();
 }
 
+// The display name the system gives the locale of that abbreviation.
+std::string LocaleName(const std::string& abbreviation) {
+  for (uint32_t locale : os::InstalledLocaleIds()) {
+    if (os::LocaleLanguageAbbreviation(locale) == abbreviation)
+      return os::LocaleLanguageName(locale);
+  }
+  return "";
+}
+
 TEST_F(DriverStepTest, LanguageListKeepsTheOfferedOrder) {
   using List = std::vector<std::string>;
-  EXPECT_EQ(LanguagesFor(nullptr), List{"ENU=ENU"});
-  EXPECT_EQ(LanguagesFor("DEU,ENU"), (List{"DEU=DEU", "ENU=ENU"}));
-  EXPECT_EQ(LanguagesFor(" deu , Enu,,fra"), (List{"DEU=DEU", "ENU=ENU", "FRA=FRA"}));
-  EXPECT_EQ(LanguagesFor("XYZ"), List{"XYZ=XYZ"});
+  const std::string german = "DEU=" + LocaleName("DEU"), english = "ENU=" + LocaleName("ENU");
+  ASSERT_NE(german, "DEU=");
+  EXPECT_EQ(LanguagesFor(nullptr), List{english});
+  EXPECT_EQ(LanguagesFor("DEU,ENU"), (List{german, english}));
+  EXPECT_EQ(LanguagesFor(" deu , Enu,,xyz"), (List{german, english, "XYZ=XYZ"}));
   EXPECT_EQ(LanguagesFor(""), List{"ENU=English (USA)"});
   EXPECT_EQ(LanguagesFor(" , "), List{"ENU=English (USA)"});
 }
 
-TEST_F(DriverStepTest, LanguageFilesNameTheLanguagesNoLocaleNames) {
+TEST_F(DriverStepTest, LanguageFilesNameLanguagesWithoutAnInstalledLocale) {
   ASSERT_TRUE(ForceFolders(scratch_.Path() + "lng"));
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "lng\\XYZ.lng",
+                            "; Invented\r\n[Strings]\r\nLanguageName = Xyzish\r\n"));
   ASSERT_TRUE(WriteFileText(scratch_.Path() + "lng\\DEU.lng",
                             "; German\r\n[Strings]\r\nLanguageName = Deutsch\r\n"));
-  TkxPackage package;
-  package.TempPath = scratch_.Path();
-  MainDatabase().Packages.push_back(package);
-  SetVariable("Languages", "deu,ENU");
+  auto package = std::make_unique<TkxPackage>(MainDatabase().Packages.get());
+  package->TempPath = scratch_.Path();
+  MainDatabase().Packages->Add(std::move(package));
+  SetVar("Languages", "xyz,DEU,QQQ");
   BuildLanguageList();
-  EXPECT_EQ(LanguageList(), (std::vector<std::string>{"DEU=Deutsch", "ENU=ENU"}));
+  EXPECT_EQ(LanguageList(),
+            (std::vector<std::string>{"XYZ=Xyzish", "DEU=" + LocaleName("DEU"), "QQQ=QQQ"}));
 }
 
-TEST_F(DriverStepTest, ChosenLanguageIsTheFirstUnlessAlreadySet) {
-  SetVariable("Languages", "DEU,ENU");
+TEST_F(DriverStepTest, ChosenLanguageIsTheFirstWithoutAutomaticChoice) {
+  SetVar("Languages", "DEU,ENU");
+  SetVar("AutoSelectLanguage", "0");
   BuildLanguageList();
   ChooseLanguage();
-  EXPECT_EQ(GetVariable("LangID", ""), "DEU");
+  EXPECT_EQ(Var("LangID"), "DEU");
 
-  SetVariable("LangID", "ENU");
+  SetVar("LangID", "ENU");
   ChooseLanguage();
-  EXPECT_EQ(GetVariable("LangID", ""), "ENU");
+  EXPECT_EQ(Var("LangID"), "ENU") << "a language already chosen stays";
+}
+
+TEST_F(DriverStepTest, AutomaticChoiceTakesTheUsersLanguageElseEnglishElseTheFirst) {
+  const std::string user = os::LocaleLanguageAbbreviation(os::UserDefaultLocaleId());
+  auto chosenFor = [](const char* offered) {
+    FreeRunObjects();
+    SetVar("Languages", offered);
+    BuildLanguageList();
+    ChooseLanguage();
+    return Var("LangID");
+  };
+  EXPECT_EQ(chosenFor(("XYZ," + user + ",ENU").c_str()), user);
+  if (user != "ENU" && user != "DEU") {
+    EXPECT_EQ(chosenFor("DEU,ENU"), "ENU");
+  }
+  if (user != "DEU") {
+    EXPECT_EQ(chosenFor("DEU"), "DEU");
+  }
+
+  // The host's user locale can be changed: a French user is offered German and English.
+  ASSERT_TRUE(os::SetProcessVariable("KX_LOCALE", "040C"));
+  if (os::UserDefaultLocaleId() == 0x040C) {
+    EXPECT_EQ(chosenFor("DEU,ENU"), "ENU");
+    EXPECT_EQ(chosenFor("DEU,FRA"), "FRA");
+  }
+  os::RemoveProcessVariable("KX_LOCALE");
+}
+
+// A project with two features and three install types; conditions are on.
+class PreselectionTest : public DriverStepTest {
+ protected:
+  void SetUp() override {
+    DriverStepTest::SetUp();
+    ConditionsEnabled = true;
+  }
+  void TearDown() override {
+    ConditionsEnabled = false;
+    DriverStepTest::TearDown();
+  }
+  TkxFeature& AddFeature(const std::string& id, const std::string& condition = "") {
+    auto feature = std::make_unique<TkxFeature>(MainDatabase().Features.get());
+    feature->ID = id;
+    feature->Condition = condition;
+    TkxFeature& added = *feature;
+    MainDatabase().Features->Add(std::move(feature));
+    return added;
+  }
+  TkxInstallType& AddType(const std::string& id, bool isDefault, const std::string& condition,
+                          const std::string& feature) {
+    auto type = std::make_unique<TkxInstallType>(MainDatabase().InstallTypes.get());
+    type->ID = id;
+    type->Default = isDefault;
+    type->Condition = condition;
+    auto reference = std::make_unique<TkxFeature>(type->Features.get());
+    reference->ID = feature;
+    type->Features->Add(std::move(reference));
+    TkxInstallType& added = *type;
+    MainDatabase().InstallTypes->Add(std::move(type));
+    return added;
+  }
+};
+
+TEST_F(PreselectionTest, WithoutInstallTypesEveryAvailableTopLevelFeatureIsSelected) {
+  TkxFeature& core = AddFeature("Core");
+  TkxFeature& hidden = AddFeature("Hidden", "0");
+  PreselectInstallType();
+  EXPECT_TRUE(core.Selected);
+  EXPECT_FALSE(hidden.Selected);
+}
+
+TEST_F(PreselectionTest, TheFirstAvailableDefaultInstallTypeIsApplied) {
+  TkxFeature& core = AddFeature("Core");
+  TkxFeature& extras = AddFeature("Extras");
+  AddType("Minimal", false, "", "Core");
+  AddType("Unavailable", true, "1 = 2", "Core");
+  AddType("Full", true, "", "Extras");
+  PreselectInstallType();
+  ASSERT_NE(MainDatabase().InstallTypes->Active, nullptr);
+  EXPECT_EQ(MainDatabase().InstallTypes->Active->ID, "Full");
+  EXPECT_FALSE(core.Selected);
+  EXPECT_TRUE(extras.Selected);
+}
+
+TEST_F(PreselectionTest, WithoutAnAvailableDefaultTheFirstTypeIsApplied) {
+  TkxFeature& core = AddFeature("Core");
+  AddType("Minimal", false, "", "Core");
+  AddType("Full", false, "", "Extras");
+  PreselectInstallType();
+  EXPECT_EQ(MainDatabase().ActiveInstallType, "Minimal");
+  EXPECT_TRUE(core.Selected);
+}
+
+TEST_F(PreselectionTest, RepairTakesTheRememberedTypeWithoutTouchingFeatures) {
+  TkxFeature& core = AddFeature("Core");
+  AddType("Minimal", true, "", "Core");
+  AddType("Full", false, "", "Core");
+  SilentSettings().ActiveInstallType = "full";
+  RunState().RepairMode = true;
+  PreselectInstallType();
+  ASSERT_NE(MainDatabase().InstallTypes->Active, nullptr);
+  EXPECT_EQ(MainDatabase().InstallTypes->Active->ID, "Full");
+  EXPECT_FALSE(core.Selected);
+
+  SilentSettings().ActiveInstallType = "Gone";
+  PreselectInstallType();
+  EXPECT_EQ(MainDatabase().InstallTypes->Active, nullptr);
 }
 
 }  // namespace

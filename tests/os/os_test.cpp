@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "TestSupport.h"
 
@@ -157,6 +158,75 @@ TEST(OsMessageBoxTest, WithoutDesktopTheTextGoesToStandardError) {
   std::string printed = testing::internal::GetCapturedStderr();
   EXPECT_EQ(answer, os::kIdNo);
   EXPECT_NE(printed.find("Setup: Disk full"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(OsFileTest, FileTimesConvertToTheLocalClock) {
+  ASSERT_TRUE(WriteFileText(Path("now.txt"), "x"));
+  os::LocalDateTime before = os::LocalTime();
+  os::LocalDateTime written;
+  ASSERT_TRUE(os::FileTimeToLocalTime(*os::GetFileWriteTime(Path("now.txt")), written));
+  // Written within the last minute, in the same local day as the clock reads (unless midnight
+  // passed between the two reads, which the hour check allows for).
+  EXPECT_EQ(written.year * 10000 + written.month * 100 + written.day,
+            before.year * 10000 + before.month * 100 + before.day)
+      << "unless the test ran across midnight";
+  EXPECT_LE(std::abs((written.hour * 60 + written.minute) - (before.hour * 60 + before.minute)), 1);
+  EXPECT_FALSE(os::FileTimeToLocalTime(-1, written));
+}
+
+TEST(OsLocaleTest, TextComparisonIgnoresCaseAndOrders) {
+  EXPECT_EQ(os::CompareTextIgnoreCase("abc", "ABC"), 0);
+  EXPECT_EQ(os::CompareTextIgnoreCase("abc", "ABD"), -1);
+  EXPECT_EQ(os::CompareTextIgnoreCase("b", "A"), 1);
+  EXPECT_EQ(os::CompareTextIgnoreCase("", "a"), -1);
+}
+
+TEST(OsLocaleTest, UserDateSettingsWriteTheYear) {
+  std::string date = os::ShortDateText({2003, 1, 31});
+  EXPECT_NE(date.find("31"), std::string::npos) << date;
+  EXPECT_NE(date.find("03"), std::string::npos) << date;
+  EXPECT_NE(os::DateSeparator(), '\0');
+  EXPECT_NE(os::TimeSeparator(), '\0');
+}
+
+TEST(OsLocaleTest, UnitedStatesEnglishIsInstalledWithTheWesternCodePage) {
+  std::vector<uint32_t> ids = os::InstalledLocaleIds();
+  auto english = std::find(ids.begin(), ids.end(), 0x0409u);
+  ASSERT_NE(english, ids.end());
+  EXPECT_EQ(os::LocaleLanguageAbbreviation(0x0409), "ENU");
+  EXPECT_EQ(os::LocaleAnsiCodePage(0x0409), "1252");
+  EXPECT_EQ(os::LocaleLanguageAbbreviation(0x0407), "DEU");
+  EXPECT_EQ(os::LocaleLanguageName(0x0407).rfind("German", 0), 0u)
+      << os::LocaleLanguageName(0x0407);
+  EXPECT_EQ(os::LocaleLanguageAbbreviation(0xABCD), "");
+}
+
+TEST(OsLocaleTest, CodePagesTranslateToFontCharacterSets) {
+  uint32_t charset = 99;
+  ASSERT_TRUE(os::CharsetOfCodePage(1252, charset));
+  EXPECT_EQ(charset, 0u);
+  ASSERT_TRUE(os::CharsetOfCodePage(1251, charset));
+  EXPECT_EQ(charset, 204u);
+  EXPECT_FALSE(os::CharsetOfCodePage(12345, charset));
+}
+
+TEST(OsLocaleTest, TickCountAdvances) {
+  uint32_t start = os::TickCount();
+  os::Sleep(20);
+  uint32_t elapsed = os::TickCount() - start;
+  EXPECT_GE(elapsed, 10u);
+  EXPECT_LT(elapsed, 10000u);
+}
+
+TEST(OsComTest, UnknownClassesAndMalformedIdentifiersCreateNothing) {
+  EXPECT_FALSE(os::CanCreateInProcessObject("{00000000-1111-2222-3333-444444444444}",
+                                            "{00000000-0000-0000-C000-000000000046}"));
+  EXPECT_FALSE(
+      os::CanCreateInProcessObject("not a guid", "{00000000-0000-0000-C000-000000000046}"));
 }
 
 }  // namespace

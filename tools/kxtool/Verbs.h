@@ -10,6 +10,10 @@
 
 // kxtool ini [--unquote] FILE OP...
 int RunIniVerb(const std::vector<std::string>& args);
+// kxtool eval [--var NAME=VALUE]... EXPR
+int RunEvalVerb(const std::vector<std::string>& args);
+// kxtool expand [--var NAME=VALUE]... TEXT
+int RunExpandVerb(const std::vector<std::string>& args);
 // kxtool db [--root kx2project|silentsettings] FILE
 int RunDbVerb(const std::vector<std::string>& args);
 

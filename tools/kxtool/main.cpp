@@ -21,6 +21,8 @@ const Verb kVerbs[] = {
      "xml [--keep-value-spaces] [--keep-text-spaces] [--allow-unquoted] [--skip-text]"
      " [--skip-comments] FILE   read an XML file and write it back"},
     {"db", RunDbVerb, "db [--root kx2project|silentsettings] FILE   load and save a database"},
+    {"eval", RunEvalVerb, "eval [--var NAME=VALUE]... EXPR   evaluate an expression"},
+    {"expand", RunExpandVerb, "expand [--var NAME=VALUE]... TEXT   expand %NAME% references"},
 };
 
 int Usage() {

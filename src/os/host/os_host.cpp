@@ -158,6 +158,7 @@ void ExitProcess(int code) {
 }
 
 void SetStdoutBinary() {}  // no text mode here
+void SetStderrBinary() {}
 
 std::string GetCurrentDir() {
   std::vector<char> buffer(4096);
