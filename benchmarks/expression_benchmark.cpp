@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "database/KXClasses.h"
@@ -29,9 +28,7 @@ class BenchmarkProject {
     SetVariable(&database, "AppName", "Product");
     SetVariable(&database, "Version", "4.2");
     SetVariable(&database, "SubDir", "bin");
-    auto extras = std::make_unique<TkxFeature>(database.Features.get());
-    extras->ID = "Extras";
-    database.Features->Add(std::move(extras));
+    database.Features->AddNew().ID = "Extras";
     SelectFeature(database, "Extras", true);
   }
   ~BenchmarkProject() { std::filesystem::remove_all(root_); }

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "support/zrFileUtils.h"
+#include "support/zrRegIni.h"
+
+namespace {
+const char kScratchKeysParent[] = "HKCU\\Software\\kxsetup-tests";
+}  // namespace
 
 ScratchFolder::ScratchFolder(const std::string& name)
     : path_(std::string(KX_TEST_DATA_DIR) + "\\scratch\\" + name + "\\") {
@@ -11,6 +16,21 @@ ScratchFolder::ScratchFolder(const std::string& name)
 }
 
 ScratchFolder::~ScratchFolder() { DeleteTree(path_, true); }
+
+ScratchRegistryKey::ScratchRegistryKey() : path_(CurrentTestKey()) {
+  RegDeleteKeyPath(path_, true);
+  EXPECT_FALSE(RegKeyExists(path_)) << path_;
+}
+
+ScratchRegistryKey::~ScratchRegistryKey() {
+  RegDeleteKeyPath(path_, true);
+  EXPECT_FALSE(RegKeyExists(path_)) << path_;
+  RegDeleteKeyPath(kScratchKeysParent, false);  // fails while another test's key is in it
+}
+
+std::string ScratchRegistryKey::CurrentTestKey() {
+  return std::string(kScratchKeysParent) + "\\" + CurrentTestName();
+}
 
 std::string CurrentTestName() {
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();

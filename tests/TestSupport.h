@@ -21,6 +21,23 @@ class ScratchFolder {
   std::string path_;
 };
 
+// A registry key of the running test's own under HKCU, empty from construction and removed with
+// everything below it at destruction (their common parent too, once no other test uses it).
+class ScratchRegistryKey {
+ public:
+  ScratchRegistryKey();
+  ~ScratchRegistryKey();
+  ScratchRegistryKey(const ScratchRegistryKey&) = delete;
+  ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
+
+  // "HKCU\Software\kxsetup-tests\" + the running test's name.
+  static std::string CurrentTestKey();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // A scratch folder named after the running test.
 std::string CurrentTestName();
 

@@ -448,10 +448,9 @@ void SetVariable(TXMLObject* context, const std::string& name, const std::string
   if (!scope.database || !scope.database->Variables) {
     throw KxError("Package database was not assigned.");
   }
-  auto variable = std::make_unique<TkxVariable>(scope.database->Variables.get());
-  variable->Name = name;
-  variable->Value = value;
-  scope.database->Variables->Add(std::move(variable));
+  TkxVariable& variable = scope.database->Variables->AddNew();
+  variable.Name = name;
+  variable.Value = value;
 }
 
 int32_t GetVariableInt(const TXMLObject* context, const std::string& name, int32_t defaultValue) {

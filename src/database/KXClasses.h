@@ -96,6 +96,14 @@ class TkxListOf : public Base {
   // The item at index as its class; nullptr when someone added an object of another class.
   Item* Items(int index) const { return dynamic_cast<Item*>(Base::Items(index)); }
 
+  // Appends a new item with default values, owned by this list.
+  Item& AddNew() {
+    auto item = std::make_unique<Item>(this);
+    Item& added = *item;
+    Base::Add(std::move(item));
+    return added;
+  }
+
   const TXMLClassInfo* ItemClass(const std::string& elementName) const override {
     return elementName == Element ? &Item::StaticClassInfo() : nullptr;
   }

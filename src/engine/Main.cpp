@@ -138,11 +138,9 @@ void RemoveTempFolder() {
 
 bool PrepareMainPackage() {
   TkxMainDatabase& database = MainDatabase();
-  auto mainPackage = std::make_unique<TkxPackage>(database.Packages.get());
-  mainPackage->FullFileName = RunState().SetupFileName;
-  mainPackage->Needed = true;
-  TkxPackage& package = *mainPackage;
-  database.Packages->Add(std::move(mainPackage));
+  TkxPackage& package = database.Packages->AddNew();
+  package.FullFileName = RunState().SetupFileName;
+  package.Needed = true;
   if (!CheckPackage(package)) return false;
   if (!PreparePackages()) {
     ShowErrorBox("Can't prepare main package!");

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "DatabaseTestSupport.h"
 #include "TestSupport.h"
 #include "database/KXClasses.h"
 #include "support/Errors.h"
@@ -30,17 +31,6 @@ std::unique_ptr<TkxMainDatabase> Database(const std::string& body) {
   auto database = std::make_unique<TkxMainDatabase>();
   database->Assign(*ParseXML("<kx2project>" + body + "</kx2project>"));
   return database;
-}
-
-TkxVariable& AddVariable(TkxVariables& variables, const std::string& name, const std::string& value,
-                         const std::string& condition = "") {
-  auto variable = std::make_unique<TkxVariable>(&variables);
-  variable->Name = name;
-  variable->Value = value;
-  variable->Condition = condition;
-  TkxVariable& added = *variable;
-  variables.Add(std::move(variable));
-  return added;
 }
 
 // The message of the KxError that action raises; "" when it raises none.
@@ -376,15 +366,9 @@ class SourcedVariableTest : public ServicesTest {
  protected:
   void SetUp() override {
     ServicesTest::SetUp();
-    key_ = "HKCU\\Software\\kxtest\\" + CurrentTestName();
-    RegDeleteKeyPath(key_, true);
     database_ = std::make_unique<TkxMainDatabase>();
     AddVariable(*database_->Variables, "Key", key_);
     AddVariable(*database_->Variables, "A", "a");
-  }
-  void TearDown() override {
-    RegDeleteKeyPath(key_, true);
-    ServicesTest::TearDown();
   }
 
   TkxVariable& RegVariable(TkxVariables& variables, const std::string& name,
@@ -398,7 +382,8 @@ class SourcedVariableTest : public ServicesTest {
     return variable;
   }
 
-  std::string key_;
+  ScratchRegistryKey scratchKey_;
+  const std::string key_ = scratchKey_.Path();
   std::unique_ptr<TkxMainDatabase> database_;
 };
 
@@ -432,9 +417,7 @@ TEST_F(SourcedVariableTest, SettingARegistryVariableKeepsReadingTheRegistry) {
 
 TEST_F(SourcedVariableTest, SourceFieldsExpandInTheContextOfTheVariablesList) {
   ASSERT_TRUE(RegWriteString(key_, "Folder", "D:\\data"));
-  auto owned = std::make_unique<TkxPackage>(database_->Packages.get());
-  TkxPackage& package = *owned;
-  database_->Packages->Add(std::move(owned));
+  TkxPackage& package = database_->Packages->AddNew();
   AddVariable(*package.Variables, "PkgKey", key_);
   TkxVariable& inPackage = RegVariable(*package.Variables, "FromPkg", "%PkgKey%", "Folder", "d");
   EXPECT_EQ(ValueOf(inPackage), "D:\\data");
@@ -880,10 +863,9 @@ TEST_F(FeatureTest, CombinedStateOfAList) {
   for (const auto& c : cases) {
     TkxFeatures features;
     for (int state : c.states) {
-      auto feature = std::make_unique<TkxFeature>(&features);
-      feature->Selected = state != 0;
-      feature->Partial = state == 2;
-      features.Add(std::move(feature));
+      TkxFeature& feature = features.AddNew();
+      feature.Selected = state != 0;
+      feature.Partial = state == 2;
     }
     EXPECT_EQ(UpdateFeaturesState(features), c.combined) << testing::PrintToString(c.states);
   }

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "TestSupport.h"
 #include "database/KXClasses.h"
 #include "expressions/Common.h"
@@ -92,9 +90,7 @@ TEST_F(DriverStepTest, LanguageFilesNameLanguagesWithoutAnInstalledLocale) {
                             "; Invented\r\n[Strings]\r\nLanguageName = Xyzish\r\n"));
   ASSERT_TRUE(WriteFileText(scratch_.Path() + "lng\\DEU.lng",
                             "; German\r\n[Strings]\r\nLanguageName = Deutsch\r\n"));
-  auto package = std::make_unique<TkxPackage>(MainDatabase().Packages.get());
-  package->TempPath = scratch_.Path();
-  MainDatabase().Packages->Add(std::move(package));
+  MainDatabase().Packages->AddNew().TempPath = scratch_.Path();
   SetVar("Languages", "xyz,DEU,QQQ");
   BuildLanguageList();
   EXPECT_EQ(LanguageList(),
@@ -151,25 +147,19 @@ class PreselectionTest : public DriverStepTest {
     DriverStepTest::TearDown();
   }
   TkxFeature& AddFeature(const std::string& id, const std::string& condition = "") {
-    auto feature = std::make_unique<TkxFeature>(MainDatabase().Features.get());
-    feature->ID = id;
-    feature->Condition = condition;
-    TkxFeature& added = *feature;
-    MainDatabase().Features->Add(std::move(feature));
-    return added;
+    TkxFeature& feature = MainDatabase().Features->AddNew();
+    feature.ID = id;
+    feature.Condition = condition;
+    return feature;
   }
   TkxInstallType& AddType(const std::string& id, bool isDefault, const std::string& condition,
                           const std::string& feature) {
-    auto type = std::make_unique<TkxInstallType>(MainDatabase().InstallTypes.get());
-    type->ID = id;
-    type->Default = isDefault;
-    type->Condition = condition;
-    auto reference = std::make_unique<TkxFeature>(type->Features.get());
-    reference->ID = feature;
-    type->Features->Add(std::move(reference));
-    TkxInstallType& added = *type;
-    MainDatabase().InstallTypes->Add(std::move(type));
-    return added;
+    TkxInstallType& type = MainDatabase().InstallTypes->AddNew();
+    type.ID = id;
+    type.Default = isDefault;
+    type.Condition = condition;
+    type.Features->AddNew().ID = feature;
+    return type;
   }
 };
 

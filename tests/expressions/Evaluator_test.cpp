@@ -434,15 +434,8 @@ TEST_F(KxEvaluatorFileTest, RenameFileMovesAndLogsOnRequest) {
 
 class KxEvaluatorRegistryTest : public KxEvaluatorTest {
  protected:
-  void SetUp() override {
-    RegDeleteKeyPath(Key(), true);
-    ASSERT_FALSE(RegKeyExists(Key()));
-  }
-  void TearDown() override {
-    RegDeleteKeyPath(Key(), true);
-    RegDeleteKeyPath("HKCU\\Software\\kxsetup-tests", false);  // once no other test uses it
-  }
-  static std::string Key() { return "HKCU\\Software\\kxsetup-tests\\" + CurrentTestName(); }
+  static std::string Key() { return ScratchRegistryKey::CurrentTestKey(); }
+  ScratchRegistryKey scratchKey_;
   std::string Call(const std::string& function, const std::string& key,
                    const std::vector<std::string>& more) {
     std::string text = function + "(\"" + key + "\"";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DatabaseTestSupport.h"
 #include "TestSupport.h"
 #include "database/KXClasses.h"
 #include "expressions/Common.h"
@@ -78,35 +79,19 @@ std::string SourceTreePath(const std::string& relative) {
   return path;
 }
 
-TkxVariable& AddVariable(TkxVariables& list, const std::string& name, const std::string& value,
-                         const std::string& condition = "") {
-  auto variable = std::make_unique<TkxVariable>(&list);
-  variable->Name = name;
-  variable->Value = value;
-  variable->Condition = condition;
-  TkxVariable& added = *variable;
-  list.Add(std::move(variable));
-  return added;
-}
-
 TkxPackage& AddPackage(const std::string& fileName, const std::string& tempPath) {
-  TkxPackages& packages = *MainDatabase().Packages;
-  auto package = std::make_unique<TkxPackage>(&packages);
-  package->FileName = fileName;
-  package->TempPath = tempPath;
-  TkxPackage& added = *package;
-  packages.Add(std::move(package));
-  return added;
+  TkxPackage& package = MainDatabase().Packages->AddNew();
+  package.FileName = fileName;
+  package.TempPath = tempPath;
+  return package;
 }
 
 TkxComponent& AddComponent(TkxComponents& list, const std::string& id,
                            const std::string& packageName) {
-  auto component = std::make_unique<TkxComponent>(&list);
-  component->SetID(id);
-  component->Package = packageName;
-  TkxComponent& added = *component;
-  list.Add(std::move(component));
-  return added;
+  TkxComponent& component = list.AddNew();
+  component.SetID(id);
+  component.Package = packageName;
+  return component;
 }
 
 std::string Variable(const std::string& name) {
@@ -179,12 +164,8 @@ TEST_F(RunObjectsTest, FeatureAndInstallTypeChangesAreBroadcastToEveryPlugin) {
   TFakeChannel channel;
   SetPluginChannel(&channel);
   TkxMainDatabase& database = MainDatabase();
-  auto feature = std::make_unique<TkxFeature>(database.Features.get());
-  feature->ID = "Docs";
-  database.Features->Add(std::move(feature));
-  auto installType = std::make_unique<TkxInstallType>(database.InstallTypes.get());
-  installType->ID = "Typical";
-  database.InstallTypes->Add(std::move(installType));
+  database.Features->AddNew().ID = "Docs";
+  database.InstallTypes->AddNew().ID = "Typical";
 
   ASSERT_TRUE(SelectFeature(database, "docs", true));
   ASSERT_EQ(channel.events.size(), 1u);

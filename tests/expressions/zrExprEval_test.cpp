@@ -5,29 +5,23 @@
 #include <string>
 #include <vector>
 
+#include "database/KXClasses.h"
 #include "expressions/Common.h"
+#include "expressions/Evaluator.h"
 
 namespace {
 
-// The installer's operator table, with a handful of functions standing in for its own; enough to
-// drive every path of the parser.
-class TestEvaluator : public TzrEvaluator {
+struct TestDatabase {
+  TkxMainDatabase database;
+};
+
+// The installer's evaluator with a few functions of the test's own (one with any number of
+// arguments, one with two, one without an argument list); enough to drive every path of the
+// parser. %Bad% is an operand the check refuses.
+class TestEvaluator : private TestDatabase, public TkxEvaluator {
  public:
-  TestEvaluator() {
-    OperandChars.set('%');
-    OperandChars.set('.');
-    SymbolChars.reset('%');
-    for (const char* name : {"+", "-"}) AddOperator(name, okPrefix | okInfix, 3);
-    AddOperator("*", okInfix, 4);
-    AddOperator("/", okInfix, 4);
-    AddOperator("&", okInfix, 3);
-    AddOperator("=", okInfix, 2);
-    AddOperator("<>", okInfix, 2);
-    AddOperator("and", okInfix, 1);
-    AddOperator("or", okInfix, 0);
-    AddOperator("not", okPrefix, 5);
-    for (const char* name : {"<", ">", "<=", ">="}) AddOperator(name, okInfix, 2);
-    AddFunction("Length", 1, nullptr);
+  TestEvaluator() : TkxEvaluator(database) {
+    SetVariable(&database, "Empty", "");
     AddFunction("Sum", -1, nullptr);
     AddFunction("Pair", 2, nullptr);
     AddFunction("Zero", 0, nullptr);
@@ -37,32 +31,7 @@ class TestEvaluator : public TzrEvaluator {
 
  protected:
   bool CheckOperand(std::string& operand) override {
-    if (operand == "%Empty%") operand.clear();
-    if (operand == "%Bad%") return false;
-    return true;
-  }
-
-  void CalcOperator(const TzrOperator& op, bool infix, std::string& result,
-                    const std::string& right, const std::string& left) override {
-    const long double l = ReadNumber(left, 0), r = ReadNumber(right, 0);
-    const std::string& n = op.Name;
-    if (n == "+") result = FormatNumber(infix ? l + r : r);
-    if (n == "-") result = FormatNumber(infix ? l - r : -r);
-    if (n == "*") result = FormatNumber(l * r);
-    if (n == "/") {
-      if (r == 0) throw KxError("Division by zero.");
-      result = FormatNumber(l / r);
-    }
-    if (n == "&") result = left + right;
-    if (n == "=") result = left == right ? "1" : "0";
-    if (n == "<>") result = left != right ? "1" : "0";
-    if (n == "and") result = left == "1" && right == "1" ? "1" : "0";
-    if (n == "or") result = left == "1" || right == "1" ? "1" : "0";
-    if (n == "not") result = right != "1" ? "1" : "0";
-    if (n == "<") result = l < r ? "1" : "0";
-    if (n == ">") result = l > r ? "1" : "0";
-    if (n == "<=") result = l <= r ? "1" : "0";
-    if (n == ">=") result = l >= r ? "1" : "0";
+    return operand != "%Bad%" && TkxEvaluator::CheckOperand(operand);
   }
 
   void CalcFunction(const TzrFunction& fn, const std::vector<std::string>* args,
@@ -70,14 +39,14 @@ class TestEvaluator : public TzrEvaluator {
     calls.push_back(fn.Name);
     if (fn.Name == "Zero") {
       result = args ? "args!" : "z";
-    } else if (fn.Name == "Length") {
-      result = std::to_string((*args)[0].size());
     } else if (fn.Name == "Pair") {
       result = "[" + (*args)[0] + "|" + (*args)[1] + "]";
-    } else {
+    } else if (fn.Name == "Sum") {
       long double sum = 0;
-      for (const auto& a : *args) sum += ReadNumber(a, 0);
+      for (const auto& a : *args) sum += ReadExtendedNumber(a, 0);
       result = FormatNumber(sum);
+    } else {
+      TkxEvaluator::CalcFunction(fn, args, result);
     }
   }
 };
@@ -225,7 +194,7 @@ TEST(EvaluatorErrorTest, DeepNestingIsRefusedInsteadOfExhaustingTheStack) {
   EXPECT_THROW(EvaluateText(std::string(100000, '(')), TzrEvaluatorError);
 }
 
-TEST(EvaluatorTest, BothOperandsAreComputedAndEvaluationsStartClean) {
+TEST(ParserTest, BothOperandsAreComputedAndEvaluationsStartClean) {
   TestEvaluator evaluator;
   std::string result;
   evaluator.SetExpression("0 and Length(a) or Sum(1)");
@@ -237,11 +206,12 @@ TEST(EvaluatorTest, BothOperandsAreComputedAndEvaluationsStartClean) {
   EXPECT_EQ(result, "2");
 }
 
-TEST(EvaluatorTest, RegistriesMatchFirstEntryIgnoringCase) {
+TEST(ParserTest, RegistriesMatchFirstEntryIgnoringCase) {
   TestEvaluator evaluator;
+  const int32_t count = static_cast<int32_t>(evaluator.Functions.Items().size());
   TzrFunction* dup = evaluator.AddFunction("LENGTH", 2, &evaluator);
-  EXPECT_EQ(dup->ID, 4);
-  EXPECT_EQ(evaluator.FindFunction("length")->ID, 0);
+  EXPECT_EQ(dup->ID, count) << "IDs count on in registration order";
+  EXPECT_EQ(evaluator.FindFunction("length")->ID, 17) << "the first entry of the name wins";
   EXPECT_EQ(evaluator.FindOperator("AnD")->Priority, 1);
   EXPECT_FALSE(evaluator.IsOperator("xor"));
   EXPECT_EQ(evaluator.ComparePriority("*", "or"), 4);

@@ -23,17 +23,8 @@ std::string Raw(const char (&text)[N]) {
 
 class RegistryTest : public testing::Test {
  protected:
-  void SetUp() override {
-    RegDeleteKeyPath(Key(), true);
-    ASSERT_FALSE(RegKeyExists(Key()));
-  }
-  void TearDown() override {
-    RegDeleteKeyPath(Key(), true);
-    EXPECT_FALSE(RegKeyExists(Key()));
-    RegDeleteKeyPath("HKCU\\Software\\kxsetup-tests", false);  // once no other test uses it
-  }
-
-  static std::string Key() { return "HKCU\\Software\\kxsetup-tests\\" + CurrentTestName(); }
+  static std::string Key() { return ScratchRegistryKey::CurrentTestKey(); }
+  ScratchRegistryKey scratchKey_;
 
   // Writes data as it is, so that reads can be tested on values other programs may leave.
   static void WriteRaw(const std::string& name, uint32_t type, const std::string& data) {
