@@ -19,14 +19,14 @@ bash tests/unpack/make_cabinets.sh "$work/cabinets" >/dev/null
 cabinet=$work/cabinets/plain.cab
 echo "== cabinet: $(gcab -t "$cabinet" | tr '\n' ' ')"
 
-# A package is the engine, the cabinet and the trailer: data size, presetup size, built size,
+# A package is the engine, the cabinet and the trailer: built size, presetup size, data size,
 # then the marker.
 make_package() {  # engine, output
   cp "$1" "$2"
   cat "$cabinet" >>"$2"
   local size
   size=$(stat -c %s "$2")
-  perl -e 'print pack("VVV", 0, $ARGV[0], $ARGV[1]), "KXPEND"' \
+  perl -e 'print pack("VVV", $ARGV[1], $ARGV[0], 0), "KXPEND"' \
     "$(awk -F'\t' '{ s += $2 } END { print s }' "$work/cabinets/manifest.txt")" \
     $((size + 18)) >>"$2"
   echo "== package $(basename "$2"): $(stat -c %s "$2") bytes"
@@ -46,12 +46,12 @@ show_run() {  # temp folder, command...
 }
 
 echo "== Linux engine"
-make_package build/host/src/engine/kxsetup "$work/demo-setup"
+make_package build/host/bin/kxsetup "$work/demo-setup"
 mkdir -p "$work/tmp"
 KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/demo-setup"
 
 echo "== Windows engine under Wine"
-make_package build/win64/src/engine/kxsetup.exe "$work/demo-setup.exe"
+make_package build/win64/bin/kxsetup.exe "$work/demo-setup.exe"
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
 unset DISPLAY
 wineboot -i >/dev/null 2>&1

@@ -1,6 +1,6 @@
 // Finding the cabinet inside a plain cabinet file or a package (see CabinetLocator.h).
 //
-// A package ends with: DataSize, PresetupSize, BuiltSize (32-bit little-endian each), the marker
+// A package ends with: BuiltSize, PresetupSize, DataSize (32-bit little-endian each), the marker
 // "KXPEND", then up to 65530 bytes of tail that later tools may append (signatures and the like).
 // BuiltSize counts the file up to and including the marker, so the cabinet ends 18 bytes before
 // it; the cabinet's start is the header whose own size field reaches exactly that end.
@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint8_t kMarker[] = {'K', 'X', 'P', 'E', 'N', 'D'};
 constexpr size_t kMarkerSize = sizeof(kMarker);
-constexpr size_t kTrailerFieldsSize = 12;  // DataSize, PresetupSize, BuiltSize
+constexpr size_t kTrailerFieldsSize = 12;  // BuiltSize, PresetupSize, DataSize
 constexpr size_t kTrailerSize = kTrailerFieldsSize + kMarkerSize;
 // The marker and the longest tail behind it.
 constexpr uint64_t kMarkerSearchSpan = 65536;
@@ -34,7 +34,7 @@ bool IsGenuineMarker(uint64_t markerOffset, const ReadAtFn& readAt) {
   if (markerOffset < kTrailerFieldsSize) return false;
   uint8_t trailer[kTrailerSize];
   if (!readAt(markerOffset - kTrailerFieldsSize, trailer, sizeof(trailer))) return false;
-  const uint32_t builtSize = ReadLe32(trailer + 8);
+  const uint32_t builtSize = ReadLe32(trailer);
   return builtSize == markerOffset + kMarkerSize;
 }
 

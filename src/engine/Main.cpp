@@ -10,9 +10,11 @@
 
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
+#include "engine/Packages.h"
 #include "engine/Stubs.h"
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
+#include "package/PackageCipher.h"
 #include "os/os.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
@@ -135,6 +137,26 @@ void RemoveTempFolder() {
   if (RunState().ResumeMode && !IsOwnTempFolder(folder)) return;
   DeleteTree(folder, true);
 }
+
+}  // namespace
+
+bool LoadProjectDatabase(const TkxPackage& mainPackage) {
+  const std::string path = mainPackage.TempPath + "main.pdb";
+  TXMLTag tree;
+  tree.Parse(ReadDecipheredFile(path));
+  // A missing or foreign file reads as a tree without any element; a project without content
+  // would install nothing and call that success.
+  if (tree.Name.empty()) {
+    throw KxError(Format("Can't read the project database \"%s\".", path.c_str()));
+  }
+  TkxMainDatabase& database = MainDatabase();
+  database.Variables->Clear();
+  // Laid over what is there: package 0 and the temporary folders stay.
+  database.MergeFrom(tree);
+  return true;
+}
+
+namespace {
 
 bool PrepareMainPackage() {
   TkxMainDatabase& database = MainDatabase();

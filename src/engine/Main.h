@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+class TkxPackage;
+
 // The offered languages, "ABBREVIATION=display name", in the order of the variable Languages.
 std::vector<std::string>& LanguageList();
 
@@ -25,3 +27,6 @@ void ChooseLanguage();
 // Makes the remembered install type active (repair, resume), or applies the default one, or
 // selects every available top-level feature.
 void PreselectInstallType();
+// Lays the main package's "main.pdb" over the database (its variables cleared first). Throws
+// KxError when the file holds no project.
+bool LoadProjectDatabase(const TkxPackage& mainPackage);

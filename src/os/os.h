@@ -48,8 +48,10 @@ void InitCommonControls();
 // Ends the process with the exit code; static objects are finalised first.
 [[noreturn]] void ExitProcess(int code);
 
-// Switch standard output or standard error to binary mode, so that bytes written to it arrive
-// unchanged (Windows would otherwise turn each LF into CR LF). Call before anything is written.
+// Switch a standard stream to binary mode, so that bytes pass unchanged (Windows would otherwise
+// turn each LF written into CR LF, and CR LF read into LF, and stop reading at Ctrl-Z). Call
+// before the stream is used.
+void SetStdinBinary();
 void SetStdoutBinary();
 void SetStderrBinary();
 

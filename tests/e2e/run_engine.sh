@@ -44,24 +44,26 @@ run_engine() {
 
 contains() { echo "$out" | grep -qF "$1"; }
 
-# A bare engine carries no package: the unpack library is written and loaded, finds no cabinet.
+# A bare engine carries no package: the check finds no trailer.
 bare="$work/bare-setup.exe"
 cp "$engine" "$bare"
 run_engine "$bare"
 check "bare engine fails with exit code -1" [ "$code" -eq 255 ]
-check "bare engine cannot prepare its package" contains "Can't prepare main package!"
+check "bare engine is an invalid package" contains "Invalid package size!"
 check "bare engine removes its temporary folder" [ -z "$leftover" ]
 
-# Engine + cabinet + trailer: the presetup files come out, then the first missing piece stops.
+# Engine + cabinet + trailer (built size, presetup size, data size, marker): the presetup files
+# come out, then the missing package database stops the run.
 package="$work/demo-setup.exe"
 cp "$engine" "$package"
 cat "$cabinet" >>"$package"
 size=$(stat -c %s "$package")
 presetup=$(awk -F'\t' '{ s += $2 } END { print s }' "$(dirname "$cabinet")/manifest.txt")
-perl -e 'print pack("VVV", 0, $ARGV[0], $ARGV[1]), "KXPEND"' "$presetup" $((size + 18)) >>"$package"
+perl -e 'print pack("VVV", $ARGV[1], $ARGV[0], 0), "KXPEND"' "$presetup" $((size + 18)) >>"$package"
 run_engine "$package"
 check "package run fails with exit code -1" [ "$code" -eq 255 ]
-check "package run extracted its presetup files" contains 'database of package "demo-setup"'
+check "package run extracted its presetup files" contains "Can't read the package database"
+check "package run names its database" contains 'demo-setup\db.pdb'
 check "package run removes its temporary folder" [ -z "$leftover" ]
 
 # Resume from a folder that holds no saved run: the folder is ours, so it goes.

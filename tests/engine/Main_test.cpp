@@ -8,6 +8,8 @@
 #include "database/KXClasses.h"
 #include "expressions/Common.h"
 #include "os/os.h"
+#include "package/PackageCipher.h"
+#include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
 
@@ -133,6 +135,36 @@ TEST_F(DriverStepTest, AutomaticChoiceTakesTheUsersLanguageElseEnglishElseTheFir
     EXPECT_EQ(chosenFor("DEU,FRA"), "FRA");
   }
   os::RemoveProcessVariable("KX_LOCALE");
+}
+
+TEST_F(DriverStepTest, ProjectDatabaseIsLaidOverPackageZeroWithFreshVariables) {
+  TkxMainDatabase& database = MainDatabase();
+  TkxPackage& main = database.Packages->AddNew();
+  main.FileName = "setup";
+  main.TempPath = scratch_.Path();
+  SetVar("FromSilentSettings", "1");
+  const std::string project =
+      "<kx2project><variables><var name=\"AppName\" value=\"Demo\"/></variables>"
+      "<packages><package filename=\"extras\"/></packages>"
+      "<components><component id=\"core\"/></components></kx2project>";
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "main.pdb", EncipherDatabase(project)));
+
+  ASSERT_TRUE(LoadProjectDatabase(main));
+  EXPECT_EQ(Var("AppName"), "Demo");
+  EXPECT_EQ(Var("FromSilentSettings"), "") << "the variables are cleared before the merge";
+  ASSERT_EQ(database.Packages->Count(), 2);
+  EXPECT_EQ(database.Packages->Items(0), &main);
+  EXPECT_EQ(main.TempPath, scratch_.Path());
+  EXPECT_EQ(database.Packages->Items(1)->FileName, "extras");
+  EXPECT_EQ(database.Components->Count(), 1);
+}
+
+TEST_F(DriverStepTest, MissingOrForeignProjectDatabaseEndsTheRun) {
+  TkxPackage& main = MainDatabase().Packages->AddNew();
+  main.TempPath = scratch_.Path();
+  EXPECT_THROW(LoadProjectDatabase(main), KxError);
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "main.pdb", "<kx2project/> not enciphered"));
+  EXPECT_THROW(LoadProjectDatabase(main), KxError);
 }
 
 // A project with two features and three install types; conditions are on.

@@ -244,7 +244,7 @@ SpannedSet MakeSpannedSet() {
 constexpr char kMarker[] = "KXPEND";
 
 std::string Trailer(uint32_t cabinetSize, uint32_t imageSize, uint32_t builtSize) {
-  return Le32(cabinetSize) + Le32(imageSize) + Le32(builtSize) + kMarker;
+  return Le32(builtSize) + Le32(imageSize) + Le32(cabinetSize) + kMarker;
 }
 
 std::string MakePackage(const std::string& image, const std::string& cab, const std::string& tail) {

@@ -82,9 +82,9 @@ built_size=$((image_size + cab_size + 18))
   printf 'MZ'
   pseudo_random $((image_size - 2)) 4242
   cat "$out/plain.cab"
-  le32 "$cab_size"
-  le32 "$image_size"
   le32 "$built_size"
+  le32 "$image_size"
+  le32 "$cab_size"
   printf 'KXPEND'
   pseudo_random 100 99
 } >"$out/package.bin"
@@ -115,5 +115,35 @@ if [ "$listed" != "$expected" ]; then
   echo "$listed" >&2
   exit 1
 fi
+
+: >"$out/stamp"
+
+# ---------------------------------------------------------------------------------------------
+# The engine's package tests: presetup files before the archive's first "data\" entry and one
+# after it; and a small cabinet whose second name the tests overwrite in place with unsafe names
+# of the same length ("xx\evil.txt" becomes "..\evil.txt", "C:\evil.txt", ...).
+#
+#   presetup/      the files of presetup.cab
+#   presetup.cab   splash.bmp, license.txt, lng\enu.lng, data\app\program.bin, late.txt,
+#                  data\app\readme.txt (MS-ZIP)
+#   unsafe.cab     readme.txt, xx\evil.txt (stored)
+mkdir -p "$out/presetup/lng" "$out/presetup/data/app" "$out/unsafe/xx"
+printf 'BM, a stand-in for the splash bitmap' >"$out/presetup/splash.bmp"
+printf 'Licence text.\r\n' >"$out/presetup/license.txt"
+printf '[Strings]\r\nTitle=English\r\n' >"$out/presetup/lng/enu.lng"
+pseudo_random 30000 31337 >"$out/presetup/data/app/program.bin"
+printf 'placed after the first data entry\n' >"$out/presetup/late.txt"
+printf 'the application read-me\n' >"$out/presetup/data/app/readme.txt"
+presetup_entries=(splash.bmp license.txt lng/enu.lng data/app/program.bin late.txt data/app/readme.txt)
+(cd "$out/presetup" && gcab -c -z "$out/presetup.cab" "${presetup_entries[@]}")
+listed=$(gcab -l "$out/presetup.cab" | awk '{ print $1 }')
+if [ "$listed" != "$(printf '%s\n' "${presetup_entries[@]//\//\\}")" ]; then
+  echo "make_cabinets: presetup.cab holds another order:" >&2
+  echo "$listed" >&2
+  exit 1
+fi
+printf 'harmless\n' >"$out/unsafe/readme.txt"
+printf 'must never be written\n' >"$out/unsafe/xx/evil.txt"
+(cd "$out/unsafe" && gcab -c "$out/unsafe.cab" readme.txt xx/evil.txt)
 
 : >"$out/stamp"

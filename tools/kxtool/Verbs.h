@@ -20,3 +20,9 @@ int RunDbVerb(const std::vector<std::string>& args);
 // kxtool xml [--keep-value-spaces] [--keep-text-spaces] [--allow-unquoted] [--skip-text]
 //            [--skip-comments] FILE
 int RunXmlVerb(const std::vector<std::string>& args);
+
+// kxtool encipher IN OUT, kxtool decipher IN OUT: the project-file cipher, file to file.
+int RunEncipherVerb(const std::vector<std::string>& args);
+int RunDecipherVerb(const std::vector<std::string>& args);
+// kxtool haval [FILE]: the engine's HAVAL of FILE or of standard input, 64 hex digits.
+int RunHavalVerb(const std::vector<std::string>& args);

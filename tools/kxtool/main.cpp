@@ -23,6 +23,10 @@ const Verb kVerbs[] = {
     {"db", RunDbVerb, "db [--root kx2project|silentsettings] FILE   load and save a database"},
     {"eval", RunEvalVerb, "eval [--var NAME=VALUE]... EXPR   evaluate an expression"},
     {"expand", RunExpandVerb, "expand [--var NAME=VALUE]... TEXT   expand %NAME% references"},
+    {"encipher", RunEncipherVerb,
+     "encipher IN OUT   encipher a project file as a package holds it"},
+    {"decipher", RunDecipherVerb, "decipher IN OUT   decipher a project file of a package"},
+    {"haval", RunHavalVerb, "haval [FILE]   the engine's HAVAL of FILE or standard input"},
 };
 
 int Usage() {

@@ -159,6 +159,7 @@ void ExitProcess(int code) {
 
 void SetStdoutBinary() {}  // no text mode here
 void SetStderrBinary() {}
+void SetStdinBinary() {}
 
 std::string GetCurrentDir() {
   std::vector<char> buffer(4096);

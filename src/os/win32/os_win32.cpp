@@ -106,6 +106,7 @@ void ExitProcess(int code) {
 
 void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 void SetStderrBinary() { _setmode(_fileno(stderr), _O_BINARY); }
+void SetStdinBinary() { _setmode(_fileno(stdin), _O_BINARY); }
 
 std::string GetCurrentDir() {
   DWORD size = GetCurrentDirectoryA(0, nullptr);

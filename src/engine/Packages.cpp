@@ -1,0 +1,278 @@
+#include "engine/Packages.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "database/KXClasses.h"
+#include "database/zrXMLParser.h"
+#include "engine/Stubs.h"
+#include "expressions/Common.h"
+#include "os/os.h"
+#include "package/PackageCipher.h"
+#include "package/Unpacker.h"
+#include "support/Errors.h"
+#include "support/RunState.h"
+#include "support/zrFileUtils.h"
+#include "support/zrStrUtils.h"
+
+namespace {
+
+constexpr char kMarker[] = "KXPEND";
+constexpr int64_t kMarkerSize = 6;
+constexpr int64_t kTrailerSize = 18;  // BuiltSize, PresetupSize, DataSize, marker
+// Whatever is appended after the marker (a signature), marker included, must fit in this.
+constexpr int64_t kSearchWindow = 65536;
+
+struct TTrailer {
+  uint32_t BuiltSize = 0;
+  uint32_t PresetupSize = 0;
+  uint32_t DataSize = 0;
+  int64_t Tail = 0;  // bytes after the marker
+};
+
+uint32_t LittleEndian32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// A short read counts as a failure: a file that shrinks under us is not whole.
+bool ReadExactly(os::File& file, int64_t offset, unsigned char* buffer, int64_t count) {
+  if (!file.Seek(offset)) return false;
+  int64_t done = 0;
+  while (done < count) {
+    int64_t read = file.Read(buffer + done, static_cast<size_t>(count - done));
+    if (read <= 0) return false;
+    done += read;
+  }
+  return true;
+}
+
+// The trailer whose marker lies nearest the end within the last 64 KiB; nothing when there is no
+// marker or the numbers before it are cut off by the start of the file.
+std::optional<TTrailer> FindTrailer(os::File& file, int64_t fileSize) {
+  const int64_t window = std::min(fileSize, kSearchWindow);
+  std::string bytes(static_cast<size_t>(window), '\0');
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  if (window < kMarkerSize || !ReadExactly(file, fileSize - window, data, window)) return {};
+  for (int64_t offset = window - kMarkerSize; offset >= 0; --offset) {
+    if (bytes.compare(static_cast<size_t>(offset), kMarkerSize, kMarker) != 0) continue;
+    TTrailer trailer;
+    trailer.Tail = window - offset - kMarkerSize;
+    if (kTrailerSize + trailer.Tail > fileSize) return {};
+    unsigned char numbers[kTrailerSize];
+    if (!ReadExactly(file, fileSize - kTrailerSize - trailer.Tail, numbers, kTrailerSize)) {
+      return {};
+    }
+    trailer.BuiltSize = LittleEndian32(numbers);
+    trailer.PresetupSize = LittleEndian32(numbers + 4);
+    trailer.DataSize = LittleEndian32(numbers + 8);
+    return trailer;
+  }
+  return {};
+}
+
+bool ReportInvalidSize(const TkxPackage& package) {
+  ErrorBox("Invalid package",
+           Format("Invalid package size!\r\rPackage \"%s\" has been corrupted, installation "
+                  "impossible.",
+                  package.FullFileName.c_str()));
+  return false;
+}
+
+bool StartsWithDataFolder(const std::string& name) {
+  return UpperCaseText(name.substr(0, 5)) == "DATA\\";
+}
+
+bool IsNamed(const std::string& name, const char* expected) {
+  return UpperCaseText(name) == expected;
+}
+
+// One package's presetup extraction with the state its handlers share.
+class TPresetupExtraction {
+ public:
+  TPresetupExtraction(TkxPackage& package, bool silent, uint64_t total, uint64_t& done)
+      : package_(package),
+        silent_(silent),
+        total_(total),
+        done_(done),
+        folder_(WithTrailingBackslash(package.TempPath)) {}
+
+  bool Run() {
+    if (!ForceFolders(folder_)) return false;
+    SetPresetupTitle(Format("Preparing \"%s\" package...", package_.FileName.c_str()));
+    TUnpacker unpacker(RunState().SetupTempPath + "unpack.dll", package_.FullFileName);
+    bool extracted = unpacker.Extract(
+        [this](const TUnpackEntry& entry, std::string& target) { return Before(entry, target); },
+        [this](const TUnpackEntry& entry, const std::string& path) { return After(entry, path); },
+        [this](const TUnpackProgress& progress) { return Progress(progress); },
+        [](const std::string& volume, std::string& folder) {
+          return LocatePackage(volume, folder);
+        });
+    return extracted && !refused_;
+  }
+
+ private:
+  int Before(const TUnpackEntry& entry, std::string& target) {
+    if (!silent_ && !PresetupWindowVisible() && !IsNamed(entry.Name, "SPLASH.BMP") &&
+        !IsNamed(entry.Name, "PRESETUP.BMP")) {
+      ShowPresetupWindow(folder_, package_.FileName);
+    }
+    if (StartsWithDataFolder(entry.Name)) return -1;
+    // The archive comes from outside: a name that climbs out of the package's folder would let
+    // a package overwrite any file the user may write.
+    if (!IsSafeEntryName(entry.Name)) {
+      ErrorBox("Invalid package",
+               Format("Package \"%s\" contains the unsafe file name \"%s\", installation "
+                      "impossible.",
+                      package_.FullFileName.c_str(), entry.Name.c_str()));
+      refused_ = true;
+      return -1;
+    }
+    target = folder_ + entry.Name;
+    if (!ForceFolders(ExtractFilePath(target))) {
+      throw KxError(Format("Can't create the folder of \"%s\"", target.c_str()));
+    }
+    return 1;
+  }
+
+  int After(const TUnpackEntry& entry, const std::string& path) {
+    if (silent_ || PresetupWindowVisible()) return 1;
+    if (IsNamed(entry.Name, "SPLASH.BMP")) {
+      ShowSplash(path);
+    } else {
+      ShowPresetupWindow(folder_, package_.FileName);
+    }
+    return 1;
+  }
+
+  int Progress(const TUnpackProgress& progress) {
+    done_ += progress.BlockSize;
+    // Without a presetup size to measure against (or with a trailer that understates it), the
+    // bar shows the work as finished rather than a meaningless figure.
+    uint64_t percent = total_ == 0 ? 100 : DivideRoundingHalfToEven(done_ * 100, total_);
+    SetPresetupProgress(static_cast<int>(std::min<uint64_t>(percent, 100)));
+    return 1;
+  }
+
+  TkxPackage& package_;
+  const bool silent_;
+  const uint64_t total_;
+  uint64_t& done_;
+  const std::string folder_;
+  bool refused_ = false;
+};
+
+// The windows go on every way out of the preparation, an error exception included.
+struct TPresetupWindowsCloser {
+  ~TPresetupWindowsCloser() {
+    DestroyPresetupWindow();
+    CloseSplash();
+  }
+};
+
+// The trailer's sizes are unsigned; the database keeps them in signed fields.
+uint64_t PresetupBytes(const TkxPackage& package) {
+  return static_cast<uint32_t>(package.PresetupSize);
+}
+
+}  // namespace
+
+uint64_t DivideRoundingHalfToEven(uint64_t numerator, uint64_t denominator) {
+  if (denominator == 0) return 0;
+  uint64_t quotient = numerator / denominator;
+  uint64_t remainder = numerator % denominator;
+  uint64_t rest = denominator - remainder;  // compared instead of 2 * remainder, which may overflow
+  if (remainder > rest || (remainder == rest && (quotient & 1) != 0)) ++quotient;
+  return quotient;
+}
+
+bool LocatePackage(const std::string& fileName, std::string& folder) {
+  folder = WithTrailingBackslash(folder);
+  return FileExists(folder + fileName);
+}
+
+bool CheckPackage(TkxPackage& package) {
+  const std::string name = ExtractFileName(package.FullFileName);
+  std::string folder = ExtractFilePath(package.FullFileName);
+  if (!LocatePackage(name, folder)) {
+    ErrorBox("File not found",
+             Format("File \"%s\" was not found on your computer. Setup is unable to proceed.\rIf "
+                    "this problem persists contact the software vendor.",
+                    name.c_str()));
+    return false;
+  }
+  package.FullFileName = folder + name;
+  package.FileName = ChangeFileExt(name, "");
+
+  std::optional<TTrailer> trailer;
+  int64_t fileSize = -1;
+  {
+    os::File file = os::File::Open(package.FullFileName, os::File::Mode::kRead);
+    if (!file.IsOpen()) {
+      ErrorBox("Invalid package",
+               Format("Package \"%s\" cannot be opened: %s", package.FullFileName.c_str(),
+                      os::LastErrorMessage().c_str()));
+      return false;
+    }
+    fileSize = file.Size();
+    if (fileSize >= 0) trailer = FindTrailer(file, fileSize);
+  }
+  if (!trailer || fileSize != static_cast<int64_t>(trailer->BuiltSize) + trailer->Tail) {
+    return ReportInvalidSize(package);
+  }
+  package.PresetupSize = static_cast<int32_t>(trailer->PresetupSize);
+  package.DataSize = static_cast<int32_t>(trailer->DataSize);
+  package.TempPath = RunState().SetupTempPath + package.FileName + "\\";
+  return true;
+}
+
+bool PreparePackages() {
+  TPresetupWindowsCloser closer;
+  TkxMainDatabase& database = MainDatabase();
+  const bool silent = GetVariableInt(&database, "SilentMode", 0) != 0;
+  TkxPackages& packages = *database.Packages;
+
+  uint64_t total = 0;
+  for (int index = 0; index < packages.Count(); ++index) {
+    if (!packages.Items(index)->Prepared) total += PresetupBytes(*packages.Items(index));
+  }
+  if (FreeSpaceKiB(RunState().SetupTempPath) < DivideRoundingHalfToEven(total, 1024)) {
+    ErrorBox("Error", "Insufficient free disk space!");
+    return false;
+  }
+
+  uint64_t done = 0;
+  for (int index = 0; index < packages.Count(); ++index) {
+    TkxPackage& package = *packages.Items(index);
+    if (package.Prepared) continue;
+    if (!TPresetupExtraction(package, silent, total, done).Run()) return false;
+    package.Prepared = true;
+  }
+  // Long enough for the presetup window to be seen even when extraction was instant.
+  if (!silent) WaitDispatching(os::TickCount(), 100);
+  return true;
+}
+
+bool ReadPackageDatabase(TkxPackage& package) {
+  const std::string path = package.TempPath + "db.pdb";
+  TXMLTag tree;
+  tree.Parse(ReadDecipheredFile(path));
+  // A missing, empty or foreign file reads as a tree without any element. Loaded, it would leave
+  // the package without components, and the run would install nothing and call that success.
+  if (tree.Name.empty()) {
+    throw KxError(Format("Can't read the package database \"%s\".", path.c_str()));
+  }
+  // Merged, so that what the check and the preparation set survives the database's content.
+  package.MergeFrom(tree);
+  // The package's own variable: SetVariable would reach the main database's variable of the same
+  // name, and every package has its own presetup folder.
+  const std::string presetup = package.TempPath + "presetup";
+  if (TkxVariable* variable = package.Variables->FindByName("Presetup")) {
+    variable->Value = presetup;
+  } else {
+    TkxVariable& added = package.Variables->AddNew();
+    added.Name = "Presetup";
+    added.Value = presetup;
+  }
+  return true;
+}

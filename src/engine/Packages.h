@@ -1,0 +1,44 @@
+// The package container: a package is a file that carries a cabinet archive and a short trailer
+// (the setup program itself, or a ".kxp" file beside it). Checking a package verifies the trailer
+// against the file's size; preparing extracts the presetup files (everything before the archive's
+// first "data\" entry) into the package's temporary folder while the presetup window and the
+// splash are shown; reading the package database loads the enciphered "db.pdb" into the package.
+//
+// Trailer layout, in file order after the archive: BuiltSize, PresetupSize, DataSize (32-bit
+// little-endian each), the marker "KXPEND", then anything appended later (a signature block) up
+// to 64 KiB counted from the end. Changing it breaks every package already shipped.
+//
+// Main thread only: extraction goes through the unpack library's process-wide handler slots and
+// drives the engine's windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TkxPackage;
+
+// Verifies the package named by FullFileName: found, trailer present, size as built. Sets
+// FullFileName (normalised), FileName (name without extension), TempPath, PresetupSize and
+// DataSize. False after an error box; the package is then not usable.
+bool CheckPackage(TkxPackage& package);
+
+// Extracts the presetup files of every package not yet Prepared, in list order, into each
+// package's TempPath, and marks it Prepared. The variable SilentMode suppresses the windows.
+// False after a failure (free space, an unsafe entry name: with its own error box; a damaged
+// archive: without one, the caller reports it); the failing package and those after it stay not
+// Prepared. Throws KxError when the unpack library is missing or incomplete.
+bool PreparePackages();
+
+// Loads TempPath + "db.pdb" (deciphered) into the package, merged over what the check set, and
+// sets the package's own variable "Presetup" to TempPath + "presetup". A database that cannot
+// be read or parsed throws (the run ends with its message); otherwise true.
+bool ReadPackageDatabase(TkxPackage& package);
+
+// True when folder (given a trailing backslash) holds fileName; folder then has the backslash.
+// For now only that folder is looked at: once the plug-in host exists, the plug-ins are asked
+// for another folder (a disk they prompt for) before giving up.
+bool LocatePackage(const std::string& fileName, std::string& folder);
+
+// numerator / denominator rounded to the nearest integer, a half to the even neighbour:
+// 1535 / 1024 is 1, 1536 / 1024 is 2, 2560 / 1024 is 2. A zero denominator gives 0.
+uint64_t DivideRoundingHalfToEven(uint64_t numerator, uint64_t denominator);

@@ -1,0 +1,72 @@
+// kxbuild: the authoring tool. A project file and its payload folder become the setup program
+// and its further packages; docs/kxbuild.md describes the project file.
+//
+// Exit codes: 0 built, 2 bad usage or a build error (the message is on standard error).
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "Builder.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
+    "               [--stub FILE] [--compression none|mszip]\n";
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TBuildOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    std::string* value = nullptr;
+    if (arg == "-o" || arg == "--output") {
+      value = &options.Output;
+    } else if (arg == "--target") {
+      value = &options.Target;
+    } else if (arg == "--payload") {
+      value = &options.PayloadFolder;
+    } else if (arg == "--stub") {
+      value = &options.StubFile;
+    } else if (arg == "--compression") {
+      value = &options.Compression;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
+    } else if (options.ProjectFile.empty()) {
+      options.ProjectFile = arg;
+      continue;
+    } else {
+      return Usage("more than one project file");
+    }
+    if (i + 1 >= argc || std::string(argv[i + 1]).empty()) return Usage(arg + " needs a value");
+    *value = argv[++i];
+  }
+  if (options.ProjectFile.empty()) return Usage("no project file");
+
+  try {
+    TBuildResult result = BuildProject(options);
+    for (const std::string& warning : result.Warnings) {
+      std::fprintf(stderr, "kxbuild: warning: %s\n", warning.c_str());
+    }
+    for (const TBuiltPackage& package : result.Packages) {
+      std::printf("%s: %u files, presetup %u bytes, data %u bytes, %u bytes built\n",
+                  package.FileName.c_str(), package.EntryCount, package.PresetupSize,
+                  package.DataSize, package.BuiltSize);
+    }
+    return 0;
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kxbuild: %s\n", error.what());
+    return 2;
+  }
+}
