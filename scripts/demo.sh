@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds everything, makes a small package from the test fixtures (the engine, a
-# cabinet made by gcab, the package trailer) and runs it, natively and as a Windows program under
+# The main job: builds everything, makes the demo setup of samples/demo with kxbuild (a main
+# package and the further package docs.kxp) and runs it, natively and as a Windows program under
 # Wine, saying what happened at each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,22 +15,6 @@ done
 
 work=$PWD/build/demo
 rm -rf "$work" && mkdir -p "$work"
-bash tests/unpack/make_cabinets.sh "$work/cabinets" >/dev/null
-cabinet=$work/cabinets/plain.cab
-echo "== cabinet: $(gcab -t "$cabinet" | tr '\n' ' ')"
-
-# A package is the engine, the cabinet and the trailer: built size, presetup size, data size,
-# then the marker.
-make_package() {  # engine, output
-  cp "$1" "$2"
-  cat "$cabinet" >>"$2"
-  local size
-  size=$(stat -c %s "$2")
-  perl -e 'print pack("VVV", $ARGV[1], $ARGV[0], 0), "KXPEND"' \
-    "$(awk -F'\t' '{ s += $2 } END { print s }' "$work/cabinets/manifest.txt")" \
-    $((size + 18)) >>"$2"
-  echo "== package $(basename "$2"): $(stat -c %s "$2") bytes"
-}
 
 show_run() {  # temp folder, command...
   local temp=$1 before out code
@@ -45,20 +29,26 @@ show_run() {  # temp folder, command...
   echo "   temporary folders left behind: $(($(ls -A "$temp" | wc -l) - before))"
 }
 
-echo "== Linux engine"
-make_package build/host/bin/kxsetup "$work/demo-setup"
+echo "== Linux: kxbuild samples/demo/demo.xml"
+build/host/bin/kxbuild samples/demo/demo.xml -o "$work/linux/DemoSetup" --target host \
+  --stub build/host/bin/kxsetup | sed 's/^/   /'
+chmod +x "$work/linux/DemoSetup"
+echo "== Linux engine, silent"
 mkdir -p "$work/tmp"
-KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/demo-setup"
+KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/linux/DemoSetup" /s
 
-echo "== Windows engine under Wine"
-make_package build/win64/bin/kxsetup.exe "$work/demo-setup.exe"
+echo "== Windows: kxbuild samples/demo/demo.xml (win64 engine)"
+build/host/bin/kxbuild samples/demo/demo.xml -o "$work/windows/DemoSetup.exe" --target win64 \
+  --stub build/win64/bin/kxsetup.exe | sed 's/^/   /'
+echo "== Windows engine under Wine, silent"
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
 unset DISPLAY
 wineboot -i >/dev/null 2>&1
 wineserver -w
 wine_temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 mkdir -p "$wine_temp"
-show_run "$wine_temp" wine "$work/demo-setup.exe"
+show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /s
 wineserver -k || true
-echo "== the engine wrote and loaded its unpack library, extracted the presetup files of the"
-echo "   package and stopped where the project database is needed: that comes next."
+echo "== the engine checked and prepared both packages, read their databases and the project,"
+echo "   chose the language and the install type, and stopped where the installation run begins:"
+echo "   that comes with the installation issues."

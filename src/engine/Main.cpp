@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <memory>
+#include <set>
 
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
@@ -223,7 +224,47 @@ bool RunApplicationsPhase() {
 
 bool RunDialogsAndResolve() {
   if (Broadcast(EV_SHOWDIALOGS, 0, 0, false) != 0 || Aborted()) return false;
-  return ResolveChoices();
+  if (!ResolveChoices() || !PrepareFurtherPackages()) return false;
+  MergePackageComponents();
+  return true;
+}
+
+void ChooseComponent(TkxComponent& component) {
+  component.Selected = true;
+  component.Install = true;
+}
+
+// The components that the selected features name; false after a message when one names a
+// component the project does not have.
+bool ChooseComponentsOfFeatures(TkxMainDatabase& database) {
+  // The walk goes by ID from one feature to its successor; a repeated ID would lead back to its
+  // first holder, so a feature met twice ends the walk.
+  std::set<const TkxFeature*> visited;
+  TkxFeature* parent = nullptr;
+  TkxFeature* next = nullptr;
+  for (TkxFeature* feature = FindFeature(*database.Features, "", parent, next);
+       feature && visited.insert(feature).second;
+       feature = next ? FindFeature(*database.Features, next->ID, parent = nullptr, next)
+                      : nullptr) {
+    if (!feature->Selected) continue;
+    const TkxComponents& references = *feature->Components;
+    for (int index = 0; index < references.Count(); ++index) {
+      const TkxComponent* reference = references.Items(index);
+      if (!reference) continue;
+      auto* component = dynamic_cast<TkxComponent*>(database.Components->FindByID(reference->ID()));
+      if (!component) {
+        ErrorBox("Component not found",
+                 Format("Component ID=\"%s\" not found!", reference->ID().c_str()));
+        return false;
+      }
+      if (CheckCondition(*component)) ChooseComponent(*component);
+    }
+  }
+  return true;
+}
+
+TkxPackage* PackageNamed(const std::string& name) {
+  return MainDatabase().Packages->FindByFileName(name);
 }
 
 bool InstallAndConclude() {
@@ -369,6 +410,74 @@ void ChooseLanguage() {
     if (index < 0) index = 0;
   }
   SetLanguage(NameOf(list[static_cast<size_t>(index)]));
+}
+
+bool ResolveChoices() {
+  TkxMainDatabase& database = MainDatabase();
+  TkxComponents& components = *database.Components;
+  if (database.Features->Count() == 0) {
+    for (int index = 0; index < components.Count(); ++index) {
+      TkxComponent* component = components.Items(index);
+      if (component && CheckCondition(*component)) ChooseComponent(*component);
+    }
+  } else if (!ChooseComponentsOfFeatures(database)) {
+    return false;
+  }
+  const std::string mainName = ChangeFileExt(ExtractFileName(RunState().SetupFileName), "");
+  for (int index = components.Count() - 1; index >= 0; --index) {
+    TkxComponent* component = components.Items(index);
+    if (!component || !component->Selected) {
+      components.Delete(index);
+    } else if (component->Package.empty()) {
+      component->Package = mainName;
+    }
+  }
+  for (int index = 0; index < components.Count(); ++index) {
+    const std::string& name = components.Items(index)->Package;
+    TkxPackage* package = PackageNamed(name);
+    if (!package) {
+      ErrorBox("Package not found",
+               Format("Can't find package \"%s\" in main database!", name.c_str()));
+      return false;
+    }
+    package->Needed = true;
+  }
+  TkxPackages& packages = *database.Packages;
+  for (int index = packages.Count() - 1; index >= 1; --index) {
+    if (!packages.Items(index) || !packages.Items(index)->Needed) packages.Delete(index);
+  }
+  return true;
+}
+
+bool PrepareFurtherPackages() {
+  TkxPackages& packages = *MainDatabase().Packages;
+  const std::string folder = WithTrailingBackslash(os::GetCurrentDir());
+  for (int index = 1; index < packages.Count(); ++index) {
+    TkxPackage& package = *packages.Items(index);
+    package.FullFileName = folder + package.FileName + ".kxp";
+    if (!CheckPackage(package)) return false;
+  }
+  if (!PreparePackages()) {
+    ErrorBox("Packages preparing error", "Can't prepare packages!");
+    return false;
+  }
+  for (int index = 1; index < packages.Count(); ++index) {
+    if (!ReadPackageDatabase(*packages.Items(index))) return false;
+  }
+  return true;
+}
+
+void MergePackageComponents() {
+  TkxComponents& components = *MainDatabase().Components;
+  for (int index = 0; index < components.Count(); ++index) {
+    TkxComponent* component = components.Items(index);
+    TkxPackage* package = component ? PackageNamed(component->Package) : nullptr;
+    if (!package) continue;
+    auto* full = dynamic_cast<TkxComponent*>(package->Components->FindByID(component->ID()));
+    if (!full) continue;
+    full->Package = component->Package;
+    component->Assign(*full);
+  }
 }
 
 void PreselectInstallType() {

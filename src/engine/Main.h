@@ -27,6 +27,12 @@ void ChooseLanguage();
 // Makes the remembered install type active (repair, resume), or applies the default one, or
 // selects every available top-level feature.
 void PreselectInstallType();
+// Step E after the dialogs: the chosen components (false after a message for an unknown
+// component or package), the further packages they need checked, prepared and read, and the
+// full component definitions of the package databases laid into the project.
+bool ResolveChoices();
+bool PrepareFurtherPackages();
+void MergePackageComponents();
 // Lays the main package's "main.pdb" over the database (its variables cleared first). Throws
 // KxError when the file holds no project.
 bool LoadProjectDatabase(const TkxPackage& mainPackage);

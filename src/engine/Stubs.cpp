@@ -29,9 +29,6 @@ bool RunLaunchChecks() { return true; }
 // Stub: components carry no applications yet.
 bool RunApplicationsBeforeDialogs() { return true; }
 
-// Stub: no components yet, so there is nothing to resolve.
-bool ResolveChoices() { return true; }
-
 // Stub: nothing can be installed yet; a run that got here must not report success.
 bool RunInstallation() {
   ShowErrorBox("The installation run is not supported yet.");

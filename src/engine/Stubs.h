@@ -29,7 +29,6 @@ bool LoadPlugins(int packageIndex);
 void UnloadPlugins();
 bool RunLaunchChecks();
 bool RunApplicationsBeforeDialogs();
-bool ResolveChoices();
 bool RunInstallation();
 void RegisterResume();
 void Rollback();

@@ -76,8 +76,8 @@ std::string UpperAscii(std::string text) {
 void CheckName(const std::string& name) {
   if (name.empty() || name.size() > TCabWriter::kMaxNameLength ||
       name.find('\0') != std::string::npos) {
-    ThrowError("Invalid cabinet entry name \"%s\": 1 to %zu characters are allowed", name.c_str(),
-               TCabWriter::kMaxNameLength);
+    ThrowError("Invalid cabinet entry name \"%s\": 1 to %u characters are allowed", name.c_str(),
+               static_cast<unsigned>(TCabWriter::kMaxNameLength));
   }
 }
 
@@ -118,7 +118,8 @@ class TCabWriter::Compressor {
     out.push_back(0x03);
     out.push_back(0x00);
     if (out.size() - start > kMaxCompressedBlock) {
-      ThrowError("MS-ZIP compression made a block of %zu bytes", out.size() - start);
+      ThrowError("MS-ZIP compression made a block of %u bytes",
+                 static_cast<unsigned>(out.size() - start));
     }
   }
 
@@ -189,7 +190,6 @@ void TCabWriter::Finish() {
   finished_ = true;  // whatever happens below, the entries have been spent
   cabinetOffset_ = static_cast<uint64_t>(start);
   cabinetSize_ = 0;
-  blocksWritten_ = 0;
   if (compression_ == TCabCompression::kMszip) compressor_ = std::make_unique<Compressor>(level_);
   block_.clear();
   block_.reserve(kBlockSize);
@@ -296,7 +296,6 @@ void TCabWriter::FlushBlock() {
   SetLe16(record_.data() + 4, compressedSize);
   SetLe16(record_.data() + 6, uncompressedSize);
   Write(record_.data(), record_.size());
-  ++blocksWritten_;
   block_.clear();
 }
 

@@ -117,7 +117,6 @@ class TCabWriter {
   std::vector<uint8_t> record_;
   uint64_t cabinetOffset_ = 0;
   uint64_t cabinetSize_ = 0;
-  uint32_t blocksWritten_ = 0;
 };
 
 // The cabinet checksum of a data block: the XOR of the little-endian 32-bit words of the data,
