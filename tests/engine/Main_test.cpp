@@ -225,6 +225,140 @@ TEST_F(PreselectionTest, WithoutAnAvailableDefaultTheFirstTypeIsApplied) {
   EXPECT_TRUE(core.Selected);
 }
 
+// After the dialogs: the project's components, packages and the features that choose them.
+class ResolutionTest : public PreselectionTest {
+ protected:
+  void SetUp() override {
+    PreselectionTest::SetUp();
+    RunState().SetupFileName = scratch_.Path() + "Setup.exe";
+    MainDatabase().Packages->AddNew().FileName = "Setup";
+  }
+  TkxComponent& AddComponent(const std::string& id, const std::string& package = "",
+                             const std::string& condition = "") {
+    TkxComponent& component = MainDatabase().Components->AddNew();
+    component.SetID(id);
+    component.Package = package;
+    component.Condition = condition;
+    return component;
+  }
+  TkxPackage& AddFurtherPackage(const std::string& name) {
+    TkxPackage& package = MainDatabase().Packages->AddNew();
+    package.FileName = name;
+    return package;
+  }
+  std::vector<std::string> ComponentIds() {
+    std::vector<std::string> ids;
+    const TkxComponents& components = *MainDatabase().Components;
+    for (int i = 0; i < components.Count(); ++i) {
+      ids.push_back(components.Items(i)->ID() + "@" + components.Items(i)->Package);
+    }
+    return ids;
+  }
+  // Runs ResolveChoices; its result, and what it wrote to standard error (the boxes).
+  bool Resolve(std::string& boxes) {
+    testing::internal::CaptureStderr();
+    bool resolved = ResolveChoices();
+    boxes = testing::internal::GetCapturedStderr();
+    return resolved;
+  }
+};
+
+TEST_F(ResolutionTest, WithoutFeaturesEveryAvailableComponentGoesToItsPackage) {
+  AddComponent("core");
+  AddComponent("hidden", "", "0");
+  AddComponent("docs", "Docs");
+  TkxPackage& docs = AddFurtherPackage("docs");
+  AddFurtherPackage("unused");
+  std::string boxes;
+  ASSERT_TRUE(Resolve(boxes)) << boxes;
+  using Ids = std::vector<std::string>;
+  EXPECT_EQ(ComponentIds(), (Ids{"core@Setup", "docs@Docs"}));
+  EXPECT_TRUE(MainDatabase().Components->Items(0)->Install);
+  ASSERT_EQ(MainDatabase().Packages->Count(), 2) << "package 0 stays, unused packages go";
+  EXPECT_EQ(MainDatabase().Packages->Items(1), &docs);
+  EXPECT_TRUE(docs.Needed);
+}
+
+TEST_F(ResolutionTest, SelectedFeaturesChooseTheirAvailableComponents) {
+  AddComponent("core");
+  AddComponent("extra");
+  AddComponent("gated", "", "0");
+  AddComponent("optional");
+  TkxFeature& main = AddFeature("Main");
+  main.Components->AddNew().SetID("core");
+  main.Components->AddNew().SetID("gated");
+  TkxFeature& sub = main.Features->AddNew();
+  sub.ID = "Sub";
+  sub.Components->AddNew().SetID("extra");
+  TkxFeature& off = AddFeature("Off");
+  off.Components->AddNew().SetID("optional");
+  SetFeatureSelected(main, true);
+  std::string boxes;
+  ASSERT_TRUE(Resolve(boxes)) << boxes;
+  EXPECT_EQ(ComponentIds(), (std::vector<std::string>{"core@Setup", "extra@Setup"}));
+}
+
+TEST_F(ResolutionTest, FeaturesSharingAnIdEndTheWalkInsteadOfCirclingForever) {
+  AddComponent("core");
+  AddComponent("second");
+  AddFeature("Same").Components->AddNew().SetID("core");
+  AddFeature("Between");
+  AddFeature("Same").Components->AddNew().SetID("second");
+  for (int i = 0; i < 3; ++i) SetFeatureSelected(*MainDatabase().Features->Items(i), true);
+  std::string boxes;
+  ASSERT_TRUE(Resolve(boxes)) << boxes;
+  EXPECT_EQ(ComponentIds(), std::vector<std::string>{"core@Setup"})
+      << "the walk by ID never reaches the second holder of an ID";
+}
+
+TEST_F(ResolutionTest, UnknownComponentsAndPackagesStopWithTheirBoxes) {
+  AddComponent("core");
+  TkxFeature& main = AddFeature("Main");
+  main.Components->AddNew().SetID("missing");
+  SetFeatureSelected(main, true);
+  std::string boxes;
+  EXPECT_FALSE(Resolve(boxes));
+  EXPECT_NE(boxes.find("Component not found: Component ID=\"missing\" not found!"),
+            std::string::npos)
+      << boxes;
+
+  FreeRunObjects();
+  MainDatabase().Packages->AddNew().FileName = "Setup";
+  AddComponent("docs", "Nowhere");
+  EXPECT_FALSE(Resolve(boxes));
+  EXPECT_NE(boxes.find("Package not found: Can't find package \"Nowhere\" in main database!"),
+            std::string::npos)
+      << boxes;
+}
+
+TEST_F(ResolutionTest, FurtherPackagesAreLookedForBesideTheSetup) {
+  AddFurtherPackage("docs");
+  const std::string saved = os::GetCurrentDir();
+  ASSERT_TRUE(os::SetCurrentDir(scratch_.Path()));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(PrepareFurtherPackages());
+  std::string boxes = testing::internal::GetCapturedStderr();
+  os::SetCurrentDir(saved);
+  EXPECT_NE(boxes.find("File \"docs.kxp\" was not found"), std::string::npos) << boxes;
+  EXPECT_EQ(MainDatabase().Packages->Items(1)->FullFileName, scratch_.Path() + "docs.kxp");
+}
+
+TEST_F(ResolutionTest, PackageDefinitionsReplaceTheProjectsComponents) {
+  TkxComponent& core = AddComponent("core", "Setup");
+  core.Name = "from the project";
+  TkxComponent& full = MainDatabase().Packages->Items(0)->Components->AddNew();
+  full.SetID("CORE");
+  full.Name = "from the package";
+  full.Files->AddNew().Src = "app.exe";
+  AddComponent("loose", "Setup");
+  MergePackageComponents();
+  EXPECT_EQ(core.Name, "from the package");
+  ASSERT_EQ(core.Files->Count(), 1);
+  EXPECT_EQ(core.Files->Items(0)->Src, "app.exe");
+  EXPECT_EQ(core.Package, "Setup");
+  EXPECT_EQ(MainDatabase().Components->Items(1)->Files->Count(), 0);
+}
+
 TEST_F(PreselectionTest, RepairTakesTheRememberedTypeWithoutTouchingFeatures) {
   TkxFeature& core = AddFeature("Core");
   AddType("Minimal", true, "", "Core");
