@@ -27,6 +27,30 @@ inline uint32_t F(uint32_t s) {
          kTables[3][s >> 24];
 }
 
+// Eight rounds with the round keys K1 to K8, and eight with K8 down to K1; written out, as the
+// cipher spends its time here.
+inline void RoundsUp(uint32_t& n1, uint32_t& n2, const uint32_t* k) {
+  n2 ^= F(n1 + k[0]);
+  n1 ^= F(n2 + k[1]);
+  n2 ^= F(n1 + k[2]);
+  n1 ^= F(n2 + k[3]);
+  n2 ^= F(n1 + k[4]);
+  n1 ^= F(n2 + k[5]);
+  n2 ^= F(n1 + k[6]);
+  n1 ^= F(n2 + k[7]);
+}
+
+inline void RoundsDown(uint32_t& n1, uint32_t& n2, const uint32_t* k) {
+  n2 ^= F(n1 + k[7]);
+  n1 ^= F(n2 + k[6]);
+  n2 ^= F(n1 + k[5]);
+  n1 ^= F(n2 + k[4]);
+  n2 ^= F(n1 + k[3]);
+  n1 ^= F(n2 + k[2]);
+  n2 ^= F(n1 + k[1]);
+  n1 ^= F(n2 + k[0]);
+}
+
 inline uint32_t LoadWord(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -52,49 +76,15 @@ void TGost::Clear() {
 }
 
 void TGost::Encrypt(uint32_t n1, uint32_t n2, uint32_t& out0, uint32_t& out1) const {
-  const uint32_t* k = key_;
-  for (int i = 0; i < 3; ++i) {
-    n2 ^= F(n1 + k[0]);
-    n1 ^= F(n2 + k[1]);
-    n2 ^= F(n1 + k[2]);
-    n1 ^= F(n2 + k[3]);
-    n2 ^= F(n1 + k[4]);
-    n1 ^= F(n2 + k[5]);
-    n2 ^= F(n1 + k[6]);
-    n1 ^= F(n2 + k[7]);
-  }
-  n2 ^= F(n1 + k[7]);
-  n1 ^= F(n2 + k[6]);
-  n2 ^= F(n1 + k[5]);
-  n1 ^= F(n2 + k[4]);
-  n2 ^= F(n1 + k[3]);
-  n1 ^= F(n2 + k[2]);
-  n2 ^= F(n1 + k[1]);
-  n1 ^= F(n2 + k[0]);
+  for (int i = 0; i < 3; ++i) RoundsUp(n1, n2, key_);
+  RoundsDown(n1, n2, key_);
   out0 = n2;
   out1 = n1;
 }
 
 void TGost::Decrypt(uint32_t n1, uint32_t n2, uint32_t& out0, uint32_t& out1) const {
-  const uint32_t* k = key_;
-  n2 ^= F(n1 + k[0]);
-  n1 ^= F(n2 + k[1]);
-  n2 ^= F(n1 + k[2]);
-  n1 ^= F(n2 + k[3]);
-  n2 ^= F(n1 + k[4]);
-  n1 ^= F(n2 + k[5]);
-  n2 ^= F(n1 + k[6]);
-  n1 ^= F(n2 + k[7]);
-  for (int i = 0; i < 3; ++i) {
-    n2 ^= F(n1 + k[7]);
-    n1 ^= F(n2 + k[6]);
-    n2 ^= F(n1 + k[5]);
-    n1 ^= F(n2 + k[4]);
-    n2 ^= F(n1 + k[3]);
-    n1 ^= F(n2 + k[2]);
-    n2 ^= F(n1 + k[1]);
-    n1 ^= F(n2 + k[0]);
-  }
+  RoundsUp(n1, n2, key_);
+  for (int i = 0; i < 3; ++i) RoundsDown(n1, n2, key_);
   out0 = n2;
   out1 = n1;
 }
