@@ -8,14 +8,6 @@
 #include "support/zrShell.h"
 #include "support/zrStrUtils.h"
 
-namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && UpperCaseText(a) == UpperCaseText(b);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // Property tables: one line per bound property, in declared order (the binding sorts them).
 // clang-format off

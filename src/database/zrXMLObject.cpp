@@ -17,15 +17,6 @@ std::string LowerName(std::string text) {
   return text;
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(static_cast<unsigned char>(a[i])) != UpperChar(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // The ordinal of the enumerator called name (case ignored), or -1.
 int FindEnumerator(std::span<const char* const> names, const std::string& name) {
   for (size_t i = 0; i < names.size(); ++i) {

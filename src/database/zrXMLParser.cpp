@@ -49,15 +49,6 @@ void TrimTail(std::string& text, size_t from) {
   while (text.size() > from && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
 }
 
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(static_cast<unsigned char>(a[i])) != UpperChar(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 int HexDigitValue(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -395,7 +386,7 @@ void Reader::CloseTag() {
          FormatFault("End tag \"%s\" comes before any start tag.", endName_, std::string()),
          nameIndex);
   }
-  if (!SameTextIgnoringCase(endName_, current_->Name)) {
+  if (!SameText(endName_, current_->Name)) {
     Fail(kXMLErrEndTagMismatch,
          FormatFault("End tag \"%s\" does not match the start tag \"%s\".", endName_,
                      current_->Name),
@@ -771,7 +762,7 @@ TXMLTag* TXMLTag::AddChild(std::unique_ptr<TXMLTag> tag) { return Children.Add(s
 
 bool TXMLTag::FindAttribute(const std::string& name, std::string& value) const {
   for (const std::string& entry : Attributes) {
-    if (!SameTextIgnoringCase(NameOf(entry), name)) continue;
+    if (!SameText(NameOf(entry), name)) continue;
     value = ValueOf(entry);
     return true;
   }

@@ -15,17 +15,6 @@ constexpr size_t kReadBlockSize = 65536;
 // Sections up to this many lines are searched line by line; longer ones get a key index.
 constexpr size_t kIndexThreshold = 16;
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(static_cast<unsigned char>(a[i])) !=
-        UpperChar(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The key part of a line: the text before its first "=" (the whole line when it has none).
 std::string_view KeyOf(const std::string& line) {
   return std::string_view(line).substr(0, line.find('='));

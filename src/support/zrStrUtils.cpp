@@ -185,6 +185,14 @@ std::string UpperCaseText(const std::string& text) {
   return result;
 }
 
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (UpperChar(Byte(a[i])) != UpperChar(Byte(b[i]))) return false;
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Editing
 

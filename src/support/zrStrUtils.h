@@ -49,6 +49,9 @@ inline unsigned char UpperChar(unsigned char c) { return kUpperCaseTable[c]; }
 // Text with every byte mapped through kUpperCaseTable.
 std::string UpperCaseText(const std::string& text);
 
+// Whether a and b are equal with every byte mapped through kUpperCaseTable; no copy is made.
+bool SameText(std::string_view a, std::string_view b);
+
 // ---------------------------------------------------------------------------------------------
 // Editing
 

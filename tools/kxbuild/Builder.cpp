@@ -29,17 +29,12 @@ const char* const kLanguageFolderCandidates[] = {"lng", "..\\lng", "..\\share\\k
 // ---------------------------------------------------------------------------------------------
 // Paths
 
-bool StartsWithText(const std::string& text, const std::string& prefix) {
-  return UpperCaseText(text.substr(0, prefix.size())) == UpperCaseText(prefix);
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
 }
 
-bool EndsWithText(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         UpperCaseText(text.substr(text.size() - suffix.size())) == UpperCaseText(suffix);
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return UpperCaseText(a) == UpperCaseText(b);
+bool EndsWithText(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && SameText(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The Windows build of kxbuild is kxbuild.exe; the OS layer offers no other way to tell.
