@@ -9,6 +9,7 @@
 #include "expressions/Common.h"
 #include "os/os.h"
 #include "package/PackageCipher.h"
+#include "package/PackageTrailer.h"
 #include "package/Unpacker.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
@@ -16,60 +17,6 @@
 #include "support/zrStrUtils.h"
 
 namespace {
-
-constexpr char kMarker[] = "KXPEND";
-constexpr int64_t kMarkerSize = 6;
-constexpr int64_t kTrailerSize = 18;  // BuiltSize, PresetupSize, DataSize, marker
-// Whatever is appended after the marker (a signature), marker included, must fit in this.
-constexpr int64_t kSearchWindow = 65536;
-
-struct TTrailer {
-  uint32_t BuiltSize = 0;
-  uint32_t PresetupSize = 0;
-  uint32_t DataSize = 0;
-  int64_t Tail = 0;  // bytes after the marker
-};
-
-uint32_t LittleEndian32(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-// A short read counts as a failure: a file that shrinks under us is not whole.
-bool ReadExactly(os::File& file, int64_t offset, unsigned char* buffer, int64_t count) {
-  if (!file.Seek(offset)) return false;
-  int64_t done = 0;
-  while (done < count) {
-    int64_t read = file.Read(buffer + done, static_cast<size_t>(count - done));
-    if (read <= 0) return false;
-    done += read;
-  }
-  return true;
-}
-
-// The trailer whose marker lies nearest the end within the last 64 KiB; nothing when there is no
-// marker or the numbers before it are cut off by the start of the file.
-std::optional<TTrailer> FindTrailer(os::File& file, int64_t fileSize) {
-  const int64_t window = std::min(fileSize, kSearchWindow);
-  std::string bytes(static_cast<size_t>(window), '\0');
-  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
-  if (window < kMarkerSize || !ReadExactly(file, fileSize - window, data, window)) return {};
-  for (int64_t offset = window - kMarkerSize; offset >= 0; --offset) {
-    if (bytes.compare(static_cast<size_t>(offset), kMarkerSize, kMarker) != 0) continue;
-    TTrailer trailer;
-    trailer.Tail = window - offset - kMarkerSize;
-    if (kTrailerSize + trailer.Tail > fileSize) return {};
-    unsigned char numbers[kTrailerSize];
-    if (!ReadExactly(file, fileSize - kTrailerSize - trailer.Tail, numbers, kTrailerSize)) {
-      return {};
-    }
-    trailer.BuiltSize = LittleEndian32(numbers);
-    trailer.PresetupSize = LittleEndian32(numbers + 4);
-    trailer.DataSize = LittleEndian32(numbers + 8);
-    return trailer;
-  }
-  return {};
-}
 
 bool ReportInvalidSize(const TkxPackage& package) {
   ErrorBox("Invalid package",
@@ -204,7 +151,7 @@ bool CheckPackage(TkxPackage& package) {
   package.FullFileName = folder + name;
   package.FileName = ChangeFileExt(name, "");
 
-  std::optional<TTrailer> trailer;
+  std::optional<TPackageTrailer> trailer;
   int64_t fileSize = -1;
   {
     os::File file = os::File::Open(package.FullFileName, os::File::Mode::kRead);
@@ -215,9 +162,9 @@ bool CheckPackage(TkxPackage& package) {
       return false;
     }
     fileSize = file.Size();
-    if (fileSize >= 0) trailer = FindTrailer(file, fileSize);
+    if (fileSize >= 0) trailer = FindPackageTrailer(file, fileSize);
   }
-  if (!trailer || fileSize != static_cast<int64_t>(trailer->BuiltSize) + trailer->Tail) {
+  if (!trailer || !trailer->MatchesFileSize(fileSize)) {
     return ReportInvalidSize(package);
   }
   package.PresetupSize = static_cast<int32_t>(trailer->PresetupSize);

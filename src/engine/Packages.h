@@ -3,10 +3,7 @@
 // against the file's size; preparing extracts the presetup files (everything before the archive's
 // first "data\" entry) into the package's temporary folder while the presetup window and the
 // splash are shown; reading the package database loads the enciphered "db.pdb" into the package.
-//
-// Trailer layout, in file order after the archive: BuiltSize, PresetupSize, DataSize (32-bit
-// little-endian each), the marker "KXPEND", then anything appended later (a signature block) up
-// to 64 KiB counted from the end. Changing it breaks every package already shipped.
+// The trailer's layout is in package/PackageTrailer.h.
 //
 // Main thread only: extraction goes through the unpack library's process-wide handler slots and
 // drives the engine's windows.
