@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs the engine program as a user would and checks what it leaves behind.
-#   run_engine.sh host|wine ENGINE CABINET WORKDIR
-# host: the Linux engine with its own machine root and temporary folder.
-# wine: the Windows engine under Wine ($WINEPREFIX must be initialised).
+# Runs the engine program as a user would, on packages kxbuild made of the demo project, and
+# checks what it says and what it leaves behind.
+#   run_engine.sh host|wine ENGINE KXBUILD DEMO_DIR WORKDIR
+# host: the Linux engine and kxbuild, with their own machine root and temporary folder.
+# wine: the Windows engine and kxbuild under Wine ($WINEPREFIX must be initialised).
 set -u
-mode=$1 engine=$2 cabinet=$3 work=$4
+mode=$1 engine=$2 kxbuild=$3 demo=$4 work=$5
 rm -rf "$work" && mkdir -p "$work"
 passed=0 failed=0
 
@@ -22,11 +23,13 @@ if [ "$mode" = host ]; then
   export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
   mkdir -p "$TMPDIR"
   temp_dir=$TMPDIR
+  target=host setup_name=DemoSetup
   windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
   run() { "$@"; }
 else
   temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
   mkdir -p "$temp_dir"
+  target=win64 setup_name=DemoSetup.exe
   windows_name() { winepath -w "$1" 2>/dev/null; }
   run() { wine "$@"; }
 fi
@@ -37,47 +40,123 @@ run_engine() {
   before=$(ls -A "$temp_dir" | sort)
   out=$(run "$@" 2>&1)
   code=$?
+  out=${out//$'\r'/}
   leftover=$(comm -13 <(echo "$before") <(ls -A "$temp_dir" | sort))
   echo "--- $(basename "$1") ${*:2}: exit $code"
   echo "$out" | sed 's/^/    /'
 }
 
-contains() { echo "$out" | grep -qF "$1"; }
+contains() { echo "$out" | grep -qF -- "$1"; }
+size_of() { stat -c %s "$1"; }
+overwrite_at() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+# How far the silent demo gets today: every package checked, prepared and read, the project
+# loaded, then the installation run, which is not built yet, ends it.
+reached_installation() { contains "The installation run is not supported yet."; }
 
-# A bare engine carries no package: the check finds no trailer.
-bare="$work/bare-setup.exe"
-cp "$engine" "$bare"
-run_engine "$bare"
+# --- The demo project with a payload big enough that its data spans several archive blocks.
+project="$work/project"
+cp -r "$demo" "$project"
+head -c 300000 /dev/urandom >"$project/payload/app/bin/zlast.dat"
+built="$work/built"
+mkdir -p "$built"
+run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$built/$setup_name")" \
+  --target "$target" --stub "$(windows_name "$engine")" >"$work/kxbuild.log" 2>&1
+check "kxbuild builds the main package" [ -f "$built/$setup_name" ]
+check "kxbuild builds the further package" [ -f "$built/docs.kxp" ]
+chmod +x "$built/$setup_name"
+
+# Every case runs from a fresh copy of the built packages in a folder of its own.
+fresh_copy() {  # case name; sets $dir and $setup
+  dir="$work/$1"
+  rm -rf "$dir" && cp -r "$built" "$dir"
+  setup="$dir/$setup_name"
+}
+
+# --- A bare engine carries no package: the check finds no trailer.
+cp "$engine" "$work/bare-$setup_name"
+run_engine "$work/bare-$setup_name" /s
 check "bare engine fails with exit code -1" [ "$code" -eq 255 ]
 check "bare engine is an invalid package" contains "Invalid package size!"
 check "bare engine removes its temporary folder" [ -z "$leftover" ]
 
-# Engine + cabinet + trailer (built size, presetup size, data size, marker): the presetup files
-# come out, then the missing package database stops the run.
-package="$work/demo-setup.exe"
-cp "$engine" "$package"
-cat "$cabinet" >>"$package"
-size=$(stat -c %s "$package")
-presetup=$(awk -F'\t' '{ s += $2 } END { print s }' "$(dirname "$cabinet")/manifest.txt")
-perl -e 'print pack("VVV", $ARGV[1], $ARGV[0], 0), "KXPEND"' "$presetup" $((size + 18)) >>"$package"
-run_engine "$package"
-check "package run fails with exit code -1" [ "$code" -eq 255 ]
-check "package run extracted its presetup files" contains "Can't read the package database"
-check "package run names its database" contains 'demo-setup\db.pdb'
-check "package run removes its temporary folder" [ -z "$leftover" ]
+# --- The demo as built: main package and the further package docs.kxp of the default type.
+fresh_copy plain
+run_engine "$setup" /s
+check "demo package reaches the installation run" reached_installation
+check "demo package exits with -1 there" [ "$code" -eq 255 ]
+check "demo package removes its temporary folder" [ -z "$leftover" ]
 
-# Resume from a folder that holds no saved run: the folder is ours, so it goes.
+# The full install type needs docs.kxp: missing or damaged, the run ends with its own message.
+fresh_copy no-further
+rm "$dir/docs.kxp"
+run_engine "$setup" /s
+check "missing further package is named" contains 'File "docs.kxp" was not found'
+check "missing further package removes the temporary folder" [ -z "$leftover" ]
+fresh_copy cut-further
+truncate -s -1 "$dir/docs.kxp"
+run_engine "$setup" /s
+check "damaged further package is an invalid package" contains "Invalid package size!"
+check "damaged further package is named" contains "docs.kxp"
+
+# --- The trailer: what may be appended after the marker, and what breaks the check.
+fresh_copy appended
+head -c 65530 /dev/zero >>"$setup"
+run_engine "$setup" /s
+check "65530 bytes appended after the marker are allowed" reached_installation
+fresh_copy appended-too-far
+head -c 65531 /dev/zero >>"$setup"
+run_engine "$setup" /s
+check "a marker out of the last 64 KiB is an invalid package" contains "Invalid package size!"
+check "the invalid package is named" contains "$setup_name"
+check "the invalid package removes its temporary folder" [ -z "$leftover" ]
+fresh_copy no-marker
+overwrite_at "$setup" $(($(size_of "$setup") - 6)) "KXPENX"
+run_engine "$setup" /s
+check "a package without its marker is invalid" contains "Invalid package size!"
+fresh_copy cut
+truncate -s -100 "$dir/$setup_name"
+overwrite_at "$setup" $(($(size_of "$setup") - 18)) "$(tail -c 18 "$built/$setup_name")"
+run_engine "$setup" /s
+check "a package shorter than built is invalid" contains "Invalid package size!"
+
+# --- Preparation stops at the first data entry: with the last data block damaged, the setup
+# still gets as far as ever, while a full extraction of the same archive fails.
+fresh_copy damaged-data
+overwrite_at "$setup" $(($(size_of "$setup") - 18 - 1000)) "damaged damaged damaged"
+run_engine "$setup" /s
+check "damaged data blocks are not read while preparing" reached_installation
+check "the damaged data blocks are really damaged" \
+  bash -c "! cabextract -q -t '$setup' >/dev/null 2>&1"
+
+# --- A signed package: the signature is appended after the marker and the PE header changes.
+if [ "$mode" = wine ]; then
+  fresh_copy signed
+  openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Demo Vendor" -days 30 \
+    -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Demo Product" \
+    -in "$setup" -out "$dir/signed.exe" >"$work/sign.log" 2>&1
+  check "osslsigncode signs the package" [ -s "$dir/signed.exe" ]
+  check "the signature makes the package longer" \
+    [ "$(size_of "$dir/signed.exe")" -gt "$(size_of "$setup")" ]
+  check "the signature verifies" \
+    osslsigncode verify -CAfile "$work/cert.pem" -in "$dir/signed.exe" >/dev/null 2>&1
+  mv "$dir/signed.exe" "$setup"
+  run_engine "$setup" /s
+  check "a signed package reaches the installation run" reached_installation
+  check "a signed package removes its temporary folder" [ -z "$leftover" ]
+fi
+
+# --- /resume: a folder that holds no saved run is ours to remove; any other folder is kept.
+fresh_copy resume
 own="$temp_dir/00000000"
 mkdir -p "$own"
-run_engine "$package" "/resume:$(windows_name "$own")"
+run_engine "$setup" "/resume:$(windows_name "$own")"
 check "resume without saved state fails" contains "Cannot resume installation."
 check "resume without saved state exits with -1" [ "$code" -eq 255 ]
 check "resume removes the suspended run's folder" [ ! -e "$own" ]
-
-# A folder that cannot be one of ours is never deleted, whatever the command line says.
 foreign="$work/precious"
 mkdir -p "$foreign" && echo keep >"$foreign/keep.txt"
-run_engine "$package" "/RESUME:\"$(windows_name "$foreign")\""
+run_engine "$setup" "/RESUME:\"$(windows_name "$foreign")\""
 check "resume names a foreign folder: fails" contains "Cannot resume installation."
 check "resume never deletes a foreign folder" [ -f "$foreign/keep.txt" ]
 
