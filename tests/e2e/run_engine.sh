@@ -138,8 +138,8 @@ if [ "$mode" = wine ]; then
   check "osslsigncode signs the package" [ -s "$dir/signed.exe" ]
   check "the signature makes the package longer" \
     [ "$(size_of "$dir/signed.exe")" -gt "$(size_of "$setup")" ]
-  check "the signature verifies" \
-    osslsigncode verify -CAfile "$work/cert.pem" -in "$dir/signed.exe" >/dev/null 2>&1
+  signature_verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >/dev/null 2>&1; }
+  check "the signature verifies" signature_verifies "$dir/signed.exe"
   mv "$dir/signed.exe" "$setup"
   run_engine "$setup" /s
   check "a signed package reaches the installation run" reached_installation
