@@ -26,3 +26,20 @@ function(kx_embed_blob target symbol file depends_on)
   target_sources(${target} PRIVATE ${asm})
   add_dependencies(${target} ${depends_on})
 endfunction()
+
+# kx_carry_unpack_library(target rc_template [extra resource files...]): TARGET carries the unpack
+# library as the resource RCDATA "UNPACK": through RC_TEMPLATE (configured with KX_UNPACK_FILE)
+# on Windows, as an embedded blob elsewhere.
+function(kx_carry_unpack_library target rc_template)
+  if(KX_WINDOWS)
+    set(KX_UNPACK_FILE ${KX_UNPACK_LIBRARY_FILE})
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${rc_template} ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    set_source_files_properties(${rc} PROPERTIES
+      OBJECT_DEPENDS "${KX_UNPACK_LIBRARY_FILE};${ARGN}")
+    add_dependencies(${target} kxunpack)
+  else()
+    kx_embed_blob(${target} kx_resource_RCDATA_UNPACK ${KX_UNPACK_LIBRARY_FILE} kxunpack)
+  endif()
+endfunction()

@@ -12,6 +12,10 @@
 
 #include "os/os.h"
 
+inline constexpr char kPackageMarker[] = "KXPEND";
+inline constexpr int64_t kPackageMarkerSize = 6;
+inline constexpr int64_t kPackageTrailerNumbersSize = 12;  // BuiltSize, PresetupSize, DataSize
+
 struct TPackageTrailer {
   uint32_t BuiltSize = 0;
   uint32_t PresetupSize = 0;
@@ -28,3 +32,10 @@ struct TPackageTrailer {
 // bytes; nothing when there is no marker, the numbers before it are cut off by the start of the
 // file, or the file cannot be read.
 std::optional<TPackageTrailer> FindPackageTrailer(os::File& file, int64_t fileSize);
+
+// The 32-bit little-endian number at bytes.
+uint32_t ReadLittleEndian32(const unsigned char* bytes);
+
+// Reads exactly count bytes at offset; a short read counts as a failure, since a file that
+// shrinks under us is not whole.
+bool ReadExactlyAt(os::File& file, int64_t offset, unsigned char* buffer, int64_t count);

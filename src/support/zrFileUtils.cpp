@@ -264,16 +264,23 @@ int64_t FileTime(const std::string& path) {
 
 std::string ReadWholeFile(const std::string& path) {
   std::string content;
+  TryReadWholeFile(path, content);
+  return content;
+}
+
+bool TryReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
   os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) return content;
+  if (!file.IsOpen()) return false;
   int64_t size = file.Size();
   if (size > 0) content.reserve(static_cast<size_t>(size));
   char buffer[65536];
-  int64_t count;
-  while ((count = file.Read(buffer, sizeof(buffer))) > 0) {
+  for (;;) {
+    int64_t count = file.Read(buffer, sizeof(buffer));
+    if (count < 0) return false;
+    if (count == 0) return true;
     content.append(buffer, static_cast<size_t>(count));
   }
-  return content;
 }
 
 bool ReadLine(os::File& file, std::string& line) {

@@ -67,6 +67,9 @@ int64_t FileSize(const std::string& path);
 int64_t FileTime(const std::string& path);
 // The file's bytes; a file that cannot be opened, or is empty, gives the empty string.
 std::string ReadWholeFile(const std::string& path);
+// The file's bytes in content; false when the file cannot be opened or a read fails, for callers
+// that must tell a missing file from an empty one.
+bool TryReadWholeFile(const std::string& path, std::string& content);
 
 // Reads the next line: up to a carriage return, a line feed or a CR LF pair, which is consumed.
 // False at the end of the file. (Lines of files written on other systems end with LF alone;

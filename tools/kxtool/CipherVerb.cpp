@@ -8,27 +8,13 @@
 #include "os/os.h"
 #include "package/Haval.h"
 #include "package/PackageCipher.h"
+#include "support/zrFileUtils.h"
 
 namespace {
 
 int Fail(const char* verb, const std::string& problem) {
   std::fprintf(stderr, "kxtool %s: %s\n", verb, problem.c_str());
   return 2;
-}
-
-// Unlike the engine, which reads a file it cannot open as empty text, the tool says so: an
-// enciphered empty output for a mistyped name would hide the mistake.
-bool ReadAll(const std::string& path, std::string& bytes) {
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) return false;
-  bytes.clear();
-  char buffer[65536];
-  for (;;) {
-    int64_t count = file.Read(buffer, sizeof(buffer));
-    if (count < 0) return false;
-    if (count == 0) return true;
-    bytes.append(buffer, static_cast<size_t>(count));
-  }
 }
 
 bool WriteAll(const std::string& path, const std::string& bytes) {
@@ -42,8 +28,10 @@ int Transform(const char* verb, const std::vector<std::string>& args,
     std::fprintf(stderr, "kxtool %s: expected IN and OUT\nusage: kxtool %s IN OUT\n", verb, verb);
     return 2;
   }
+  // Unlike the engine, which reads a file it cannot open as empty text, the tool says so: an
+  // enciphered empty output for a mistyped name would hide the mistake.
   std::string input;
-  if (!ReadAll(args[0], input)) {
+  if (!TryReadWholeFile(args[0], input)) {
     return Fail(verb, "cannot read \"" + args[0] + "\": " + os::LastErrorMessage());
   }
   if (!WriteAll(args[1], transform(input))) {
@@ -76,7 +64,7 @@ int RunHavalVerb(const std::vector<std::string>& args) {
     if (std::ferror(stdin)) return Fail("haval", "cannot read standard input");
   } else {
     std::string bytes;
-    if (!ReadAll(args[0], bytes)) {
+    if (!TryReadWholeFile(args[0], bytes)) {
       return Fail("haval", "cannot read \"" + args[0] + "\": " + os::LastErrorMessage());
     }
     haval.Update(bytes.data(), bytes.size());

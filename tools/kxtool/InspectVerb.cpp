@@ -41,29 +41,13 @@ struct TTrailerFacts {
   std::optional<int64_t> DistantTail;  // bytes after a trailer the engine does not reach
 };
 
-uint32_t LittleEndian32(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-bool ReadAt(os::File& file, int64_t offset, unsigned char* buffer, int64_t count) {
-  if (!file.Seek(offset)) return false;
-  int64_t done = 0;
-  while (done < count) {
-    int64_t read = file.Read(buffer + done, static_cast<size_t>(count - done));
-    if (read <= 0) return false;
-    done += read;
-  }
-  return true;
-}
-
 // Asked only when the engine finds no trailer: data appended beyond its 64 KiB reach (a large
 // signature) is the likeliest cause, and saying so beats calling the file no package at all. A
 // marker counts only when its BuiltSize names its own end, since appended data may hold the
 // marker's bytes by chance; the one nearest the end wins, as it would for the engine.
 std::optional<int64_t> FindDistantTrailer(os::File& file, int64_t fileSize) {
-  constexpr char kMarker[] = "KXPEND";
-  constexpr int64_t kMarkerSize = 6, kNumbersSize = 12, kChunk = 1 << 20;
+  constexpr int64_t kMarkerSize = kPackageMarkerSize, kNumbersSize = kPackageTrailerNumbersSize;
+  constexpr int64_t kChunk = 1 << 20;
   std::string chunk;
   std::optional<int64_t> nearest;  // the offset of the genuine marker nearest the end so far
   // Each chunk holds the markers that begin in it, whole, with the BuiltSize before each.
@@ -72,13 +56,13 @@ std::optional<int64_t> FindDistantTrailer(os::File& file, int64_t fileSize) {
     const int64_t end = std::min<int64_t>(fileSize, start + kChunk + kMarkerSize - 1);
     chunk.resize(static_cast<size_t>(end - base));
     auto* data = reinterpret_cast<unsigned char*>(chunk.data());
-    if (!ReadAt(file, base, data, end - base)) return {};
-    for (size_t at = chunk.find(kMarker, static_cast<size_t>(start - base));
-         at != std::string::npos; at = chunk.find(kMarker, at + 1)) {
+    if (!ReadExactlyAt(file, base, data, end - base)) return {};
+    for (size_t at = chunk.find(kPackageMarker, static_cast<size_t>(start - base));
+         at != std::string::npos; at = chunk.find(kPackageMarker, at + 1)) {
       const int64_t offset = base + static_cast<int64_t>(at);
       if (offset >= start + kChunk) break;  // the next chunk's
       if (offset < kNumbersSize) continue;
-      if (LittleEndian32(data + at - kNumbersSize) == offset + kMarkerSize) nearest = offset;
+      if (ReadLittleEndian32(data + at - kNumbersSize) == offset + kMarkerSize) nearest = offset;
     }
   }
   if (!nearest) return {};
@@ -211,20 +195,6 @@ class TArchiveReader {
   TArchiveFacts& facts_;
 };
 
-// Unlike the engine, which reads a file it cannot open as empty text, the tool says so.
-bool ReadAll(const std::string& path, std::string& bytes) {
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) return false;
-  bytes.clear();
-  char buffer[65536];
-  for (;;) {
-    int64_t count = file.Read(buffer, sizeof(buffer));
-    if (count < 0) return false;
-    if (count == 0) return true;
-    bytes.append(buffer, static_cast<size_t>(count));
-  }
-}
-
 // Reads the archive through a fresh copy of the unpack library; the folder and all in it are gone
 // when this returns. False with a message when kxtool itself cannot do its part.
 bool ReadArchive(const std::string& packagePath, TArchiveFacts& facts, std::string& problem) {
@@ -237,7 +207,7 @@ bool ReadArchive(const std::string& packagePath, TArchiveFacts& facts, std::stri
   for (TDatabaseFacts& database : facts.Databases) {
     if (!database.Extracted) continue;
     std::string bytes;
-    if (!ReadAll(folder.Path() + database.Name, bytes)) {
+    if (!TryReadWholeFile(folder.Path() + database.Name, bytes)) {
       problem =
           Format("cannot read the extracted %s: %s", database.Name, os::LastErrorMessage().c_str());
       return false;
