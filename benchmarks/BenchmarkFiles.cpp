@@ -16,8 +16,22 @@ std::string WindowsPath(const std::filesystem::path& path) {
   return text;
 }
 
+namespace {
+
+std::filesystem::path ScratchParent() {
+  const char* parent = std::getenv("KX_BENCHMARK_TMP");
+  // Absolute, since WindowsPath gives every path drive Z: (the root).
+  return parent && *parent ? std::filesystem::absolute(parent) : "/tmp";
+}
+
+void CheckExtracted(benchmark::State& state, const std::filesystem::path& target, size_t files) {
+  if (FilesBelow(target).size() != files) state.SkipWithError("not every file was extracted");
+}
+
+}  // namespace
+
 BenchmarkFolder::BenchmarkFolder(const std::string& name)
-    : path_("/tmp/kx-" + name + "-" + std::to_string(getpid())) {
+    : path_(ScratchParent() / ("kx-" + name + "-" + std::to_string(getpid()))) {
   std::filesystem::create_directories(path_);
 }
 
@@ -73,7 +87,7 @@ std::vector<std::string> WritePayload(const std::filesystem::path& folder, uint6
 }
 
 void ExtractWithUnpackLibrary(benchmark::State& state, const std::filesystem::path& cabinet,
-                              const std::filesystem::path& target, uint64_t bytes) {
+                              const std::filesystem::path& target, uint64_t bytes, size_t files) {
   const std::string targetFolder = WindowsPath(target) + "\\";
   for (auto _ : state) {
     state.PauseTiming();
@@ -99,11 +113,12 @@ void ExtractWithUnpackLibrary(benchmark::State& state, const std::filesystem::pa
       break;
     }
   }
+  CheckExtracted(state, target, files);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 
 void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path& cabinet,
-                           const std::filesystem::path& target, uint64_t bytes) {
+                           const std::filesystem::path& target, uint64_t bytes, size_t files) {
   const std::string command =
       "cabextract -q -d '" + target.string() + "' '" + cabinet.string() + "' >/dev/null 2>&1";
   for (auto _ : state) {
@@ -115,6 +130,7 @@ void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path&
       break;
     }
   }
+  CheckExtracted(state, target, files);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 

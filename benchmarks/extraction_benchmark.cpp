@@ -26,15 +26,18 @@ class BenchmarkCabinet {
     }
     writer.Finish();
     bytes_ = writer.TotalSize();
+    files_ = writer.Entries().size();
   }
 
   std::filesystem::path Cabinet() const { return folder_.Path() / "payload.cab"; }
   std::filesystem::path Target() const { return folder_.Path() / "out"; }
   uint64_t Bytes() const { return bytes_; }
+  size_t Files() const { return files_; }
 
  private:
   BenchmarkFolder folder_;
   uint64_t bytes_ = 0;
+  size_t files_ = 0;
 };
 
 BenchmarkCabinet& Cabinet() {
@@ -44,13 +47,15 @@ BenchmarkCabinet& Cabinet() {
 
 void BM_ExtractWithUnpackLibrary(benchmark::State& state) {
   BenchmarkCabinet& cabinet = Cabinet();
-  ExtractWithUnpackLibrary(state, cabinet.Cabinet(), cabinet.Target(), cabinet.Bytes());
+  ExtractWithUnpackLibrary(state, cabinet.Cabinet(), cabinet.Target(), cabinet.Bytes(),
+                           cabinet.Files());
 }
 BENCHMARK(BM_ExtractWithUnpackLibrary)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExtractWithCabextract(benchmark::State& state) {
   BenchmarkCabinet& cabinet = Cabinet();
-  ExtractWithCabextract(state, cabinet.Cabinet(), cabinet.Target(), cabinet.Bytes());
+  ExtractWithCabextract(state, cabinet.Cabinet(), cabinet.Target(), cabinet.Bytes(),
+                        cabinet.Files());
 }
 BENCHMARK(BM_ExtractWithCabextract)->Unit(benchmark::kMillisecond)->UseRealTime();
 

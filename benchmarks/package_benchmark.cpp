@@ -102,6 +102,7 @@ class BenchmarkPackage {
   const std::vector<std::string>& PresetupNames() const { return presetupNames_; }
   uint64_t PresetupBytes() const { return presetupBytes_; }
   uint64_t Bytes() const { return presetupBytes_ + dataBytes_; }
+  size_t Files() const { return files_; }
 
  private:
   void WritePackage() {
@@ -122,11 +123,15 @@ class BenchmarkPackage {
       writer.AddFile("data\\app\\" + name, WindowsPath(payload / name));
     }
     writer.Finish();
+    files_ = writer.Entries().size();
     dataBytes_ = writer.TotalSize() - presetupBytes_;
+    // BuiltSize counts the whole file: the cabinet (at its start) and the 18 bytes of trailer.
     const std::string trailer = LittleEndian32(writer.CabinetSize() + 18) +
                                 LittleEndian32(presetupBytes_) + LittleEndian32(dataBytes_) +
                                 "KXPEND";
-    if (!output.Write(trailer.data(), trailer.size())) throw std::runtime_error("trailer");
+    if (!output.Write(trailer.data(), trailer.size())) {
+      throw std::runtime_error("Cannot write the trailer of " + file_.string());
+    }
   }
 
   // As the run has it after reading the setup's own package: the unpack library in the setup's
@@ -148,6 +153,7 @@ class BenchmarkPackage {
   std::vector<std::string> presetupNames_;  // "/"-separated, sorted
   uint64_t presetupBytes_ = 0;
   uint64_t dataBytes_ = 0;
+  size_t files_ = 0;
 };
 
 BenchmarkPackage& Package() {
@@ -207,13 +213,14 @@ BENCHMARK(BM_PreparePackageWithCabextract)->Unit(benchmark::kMillisecond)->UseRe
 // The whole package, presetup and data, as the extraction benchmark does it for a plain cabinet.
 void BM_ExtractPackageWithUnpackLibrary(benchmark::State& state) {
   BenchmarkPackage& package = Package();
-  ExtractWithUnpackLibrary(state, package.File(), package.Target(), package.Bytes());
+  ExtractWithUnpackLibrary(state, package.File(), package.Target(), package.Bytes(),
+                           package.Files());
 }
 BENCHMARK(BM_ExtractPackageWithUnpackLibrary)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExtractPackageWithCabextract(benchmark::State& state) {
   BenchmarkPackage& package = Package();
-  ExtractWithCabextract(state, package.File(), package.Target(), package.Bytes());
+  ExtractWithCabextract(state, package.File(), package.Target(), package.Bytes(), package.Files());
 }
 BENCHMARK(BM_ExtractPackageWithCabextract)->Unit(benchmark::kMillisecond)->UseRealTime();
 
