@@ -117,10 +117,10 @@ void ExtractWithUnpackLibrary(benchmark::State& state, const std::filesystem::pa
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 
-void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path& cabinet,
-                           const std::filesystem::path& target, uint64_t bytes, size_t files) {
-  const std::string command =
-      "cabextract -q -d '" + target.string() + "' '" + cabinet.string() + "' >/dev/null 2>&1";
+void RunCabextract(benchmark::State& state, const std::string& options,
+                   const std::filesystem::path& cabinet, const std::filesystem::path& target) {
+  const std::string command = "cabextract -q " + options + " -d '" + target.string() + "' '" +
+                              cabinet.string() + "' >/dev/null 2>&1";
   for (auto _ : state) {
     state.PauseTiming();
     std::filesystem::remove_all(target);
@@ -130,6 +130,11 @@ void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path&
       break;
     }
   }
+}
+
+void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path& cabinet,
+                           const std::filesystem::path& target, uint64_t bytes, size_t files) {
+  RunCabextract(state, "", cabinet, target);
   CheckExtracted(state, target, files);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }

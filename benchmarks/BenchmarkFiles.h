@@ -54,6 +54,9 @@ std::vector<std::string> WritePayload(const std::filesystem::path& folder, uint6
 // number of files left in target fails the benchmark.
 void ExtractWithUnpackLibrary(benchmark::State& state, const std::filesystem::path& cabinet,
                               const std::filesystem::path& target, uint64_t bytes, size_t files);
+// Times cabextract with options extracting cabinet into a fresh target, once per iteration.
+void RunCabextract(benchmark::State& state, const std::string& options,
+                   const std::filesystem::path& cabinet, const std::filesystem::path& target);
 void ExtractWithCabextract(benchmark::State& state, const std::filesystem::path& cabinet,
                            const std::filesystem::path& target, uint64_t bytes, size_t files);
 

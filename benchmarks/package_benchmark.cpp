@@ -194,17 +194,7 @@ BENCHMARK(BM_PreparePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_PreparePackageWithCabextract(benchmark::State& state) {
   BenchmarkPackage& package = Package();
   const std::filesystem::path target = package.Target();
-  const std::string command = "cabextract -q -F '*[!0-9].*' -d '" + target.string() + "' '" +
-                              package.File().string() + "' >/dev/null 2>&1";
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::filesystem::remove_all(target);
-    state.ResumeTiming();
-    if (std::system(command.c_str()) != 0) {
-      state.SkipWithError("cabextract failed");
-      break;
-    }
-  }
+  RunCabextract(state, "-F '*[!0-9].*'", package.File(), target);
   CheckPresetupFiles(state, target);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * package.PresetupBytes()));
 }
