@@ -33,6 +33,9 @@ echo "== Linux: kxbuild samples/demo/demo.xml"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/linux/DemoSetup" --target host \
   --stub build/host/bin/kxsetup | sed 's/^/   /'
 chmod +x "$work/linux/DemoSetup"
+echo "== kxtool inspect: the package as the engine will see it (trailer and entries)"
+KX_ROOT=$work/machine build/host/bin/kxtool inspect "$work/linux/DemoSetup" |
+  sed -n '/^file size/,/^--- main.pdb/p' | sed '$d; s/^/   /'
 echo "== Linux engine, silent"
 mkdir -p "$work/tmp"
 KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/linux/DemoSetup" /s
