@@ -26,14 +26,6 @@ bool ReportInvalidSize(const TkxPackage& package) {
   return false;
 }
 
-bool StartsWithDataFolder(const std::string& name) {
-  return UpperCaseText(name.substr(0, 5)) == "DATA\\";
-}
-
-bool IsNamed(const std::string& name, const char* expected) {
-  return UpperCaseText(name) == expected;
-}
-
 // One package's presetup extraction with the state its handlers share.
 class TPresetupExtraction {
  public:
@@ -60,11 +52,11 @@ class TPresetupExtraction {
 
  private:
   int Before(const TUnpackEntry& entry, std::string& target) {
-    if (!silent_ && !PresetupWindowVisible() && !IsNamed(entry.Name, "SPLASH.BMP") &&
-        !IsNamed(entry.Name, "PRESETUP.BMP")) {
+    if (!silent_ && !PresetupWindowVisible() && !SameText(entry.Name, "SPLASH.BMP") &&
+        !SameText(entry.Name, "PRESETUP.BMP")) {
       ShowPresetupWindow(folder_, package_.FileName);
     }
-    if (StartsWithDataFolder(entry.Name)) return -1;
+    if (IsDataEntryName(entry.Name)) return -1;
     // The archive comes from outside: a name that climbs out of the package's folder would let
     // a package overwrite any file the user may write.
     if (!IsSafeEntryName(entry.Name)) {
@@ -84,7 +76,7 @@ class TPresetupExtraction {
 
   int After(const TUnpackEntry& entry, const std::string& path) {
     if (silent_ || PresetupWindowVisible()) return 1;
-    if (IsNamed(entry.Name, "SPLASH.BMP")) {
+    if (SameText(entry.Name, "SPLASH.BMP")) {
       ShowSplash(path);
     } else {
       ShowPresetupWindow(folder_, package_.FileName);

@@ -4,6 +4,7 @@
 
 #include "kxunpack.h"
 #include "support/Errors.h"
+#include "support/zrStrUtils.h"
 
 namespace {
 
@@ -100,6 +101,10 @@ int32_t KXUNPACK_CALL Notify(int32_t kind, void* record) {
 void KXUNPACK_CALL SeeBlock(void* block, int32_t count) {}  // blocks pass unchanged
 
 }  // namespace
+
+bool IsDataEntryName(const std::string& name) {
+  return SameText(std::string_view(name).substr(0, 5), "DATA\\");
+}
 
 bool IsSafeEntryName(const std::string& name) {
   if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string::npos) {

@@ -42,6 +42,10 @@ using TVolumeHandler = std::function<bool(const std::string& volume, std::string
 // that fails this must never be joined to a target folder.
 bool IsSafeEntryName(const std::string& name);
 
+// True for an entry in the archive's folder "data" (case ignored): the application's files,
+// which the installation extracts; everything before the first of them is a presetup file.
+bool IsDataEntryName(const std::string& name);
+
 class TUnpacker {
  public:
   // Loads the library and opens the package. Throws KxError "Can't load unpack library" or

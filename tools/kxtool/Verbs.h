@@ -27,4 +27,4 @@ int RunDecipherVerb(const std::vector<std::string>& args);
 // kxtool haval [FILE]: the engine's HAVAL of FILE or of standard input, 64 hex digits.
 int RunHavalVerb(const std::vector<std::string>& args);
 // kxtool inspect PACKAGE: the trailer and whether it checks out, the entries, the databases.
-int RunInspectVerb(const std::vector<std::string>& args);
+int RunPackageVerb(const std::vector<std::string>& args);

@@ -27,7 +27,7 @@ const Verb kVerbs[] = {
      "encipher IN OUT   encipher a project file as a package holds it"},
     {"decipher", RunDecipherVerb, "decipher IN OUT   decipher a project file of a package"},
     {"haval", RunHavalVerb, "haval [FILE]   the engine's HAVAL of FILE or standard input"},
-    {"inspect", RunInspectVerb,
+    {"inspect", RunPackageVerb,
      "inspect PACKAGE   trailer, entries and deciphered databases of a package"},
 };
 

@@ -2,7 +2,7 @@
 # Drives `kxtool inspect` as a vendor would, on packages kxbuild makes of the demo sample, and
 # holds what it says against tools that are not ours: od for the trailer, cabextract for the
 # entries, and `kxtool decipher` of the databases cabextract extracts.
-#   kxtool_inspect_test.sh KXTOOL KXBUILD SOURCE_DIR WORKDIR
+#   kxtool_package_test.sh KXTOOL KXBUILD SOURCE_DIR WORKDIR
 # Programs ending in ".exe" run under Wine ($WINEPREFIX must be initialised).
 kxbuild=$2 source_dir=$3
 source "$(dirname "$0")/kxtool_lib.sh" "$1" "$4"

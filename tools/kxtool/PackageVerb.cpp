@@ -29,9 +29,6 @@ int Fail(const std::string& problem) {
   return 2;
 }
 
-// The engine stops its presetup extraction at the first entry of this folder (case ignored).
-bool IsDataEntry(const std::string& name) { return UpperCaseText(name.substr(0, 5)) == "DATA\\"; }
-
 // ---------------------------------------------------------------------------------------------
 // The trailer
 
@@ -165,14 +162,14 @@ class TArchiveReader {
  private:
   TDatabaseFacts* DatabaseNamed(const std::string& name) {
     for (TDatabaseFacts& database : facts_.Databases) {
-      if (UpperCaseText(name) == UpperCaseText(database.Name)) return &database;
+      if (SameText(name, database.Name)) return &database;
     }
     return nullptr;
   }
 
   int Before(const TUnpackEntry& entry, std::string& target) {
     facts_.Entries.push_back(entry);
-    if (IsDataEntry(entry.Name) && facts_.FirstData == kNone) {
+    if (IsDataEntryName(entry.Name) && facts_.FirstData == kNone) {
       facts_.FirstData = facts_.Entries.size() - 1;
     }
     TDatabaseFacts* database = DatabaseNamed(entry.Name);
@@ -305,7 +302,7 @@ void ReportSums(TReport& report, const TArchiveFacts& archive, const TTrailerFac
            lateBytes = 0;
   for (size_t i = 0; i < archive.Entries.size(); ++i) {
     const TUnpackEntry& entry = archive.Entries[i];
-    if (IsDataEntry(entry.Name)) {
+    if (IsDataEntryName(entry.Name)) {
       ++dataCount, dataBytes += entry.Size;
     } else if (i < archive.FirstData) {
       ++presetupCount, presetupBytes += entry.Size;
@@ -396,7 +393,7 @@ bool WriteOut(const std::string& text) {
 
 }  // namespace
 
-int RunInspectVerb(const std::vector<std::string>& args) {
+int RunPackageVerb(const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].empty()) {
     std::fputs("kxtool inspect: expected one PACKAGE\nusage: kxtool inspect PACKAGE\n", stderr);
     return 2;
