@@ -6,7 +6,9 @@
 #include <strings.h>
 
 #include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 
 #include "database/KXClasses.h"
@@ -15,10 +17,10 @@
 #include "engine/Stubs.h"
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
-#include "package/PackageCipher.h"
 #include "os/os.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
+#include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
 #include "support/zrIniFile.h"
 #include "support/zrRegIni.h"
@@ -97,12 +99,15 @@ void SelectSilentFeatures() {
   }
 }
 
-std::string LanguageNameFromFile(const std::string& fileName, const std::string& defaultName) {
-  if (!FileExists(fileName)) return defaultName;
+// The name a language file in folder gives its language; the abbreviation itself without one.
+// The abbreviation comes from the project database: only a plain file name is looked up.
+std::string LanguageNameFromFile(const std::string& folder, const std::string& abbreviation) {
+  const std::string fileName = folder + abbreviation + ".lng";
+  if (!IsSafeFileName(abbreviation + ".lng") || !FileExists(fileName)) return abbreviation;
   const TIniDefaults& defaults = IniDefaults();
   TzrIniFile file(fileName, true, defaults.SkipComments, defaults.SkipNoEquals, defaults.TrimEquals,
                   defaults.Unquote);
-  return file.ReadString("Strings", "LanguageName", defaultName);
+  return file.ReadString("Strings", "LanguageName", abbreviation);
 }
 
 // The resume switch names the folder of the suspended run: its text after "/resume:".
@@ -132,24 +137,63 @@ bool IsOwnTempFolder(const std::string& folder) {
   return true;
 }
 
-void RemoveTempFolder() {
-  const std::string& folder = RunState().SetupTempPath;
-  if (folder.empty()) return;
-  if (RunState().ResumeMode && !IsOwnTempFolder(folder)) return;
-  DeleteTree(folder, true);
+// The run's temporary folder as far as removing it is concerned: "" until it exists, and for a
+// folder named on the command line that cannot be one of ours. Guarded, since a stop request
+// removes it from a thread of its own.
+class TTempFolderGuard {
+ public:
+  // Runs create, which makes the folder and names it in SetupTempPath, with the lock held, so
+  // that a stop request waits until the new folder is known; a folder made halfway is known too.
+  void Create(const std::function<void()>& create) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+      create();
+    } catch (...) {
+      folder_ = RunState().SetupTempPath;
+      throw;
+    }
+    folder_ = RunState().SetupTempPath;
+  }
+  // A folder named on the command line: removed only when it can be one of ours.
+  void Adopt(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RunState().SetupTempPath = folder;
+    folder_ = IsOwnTempFolder(folder) ? folder : std::string();
+  }
+  // Removes the folder unless the run is suspended (it then holds the state to resume from).
+  // With retry, the tree is deleted again while it is still there: a stop request deletes it
+  // while the main thread may still be writing into it.
+  void Remove(bool retry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (folder_.empty() || RunState().InstallSuspended) return;
+    for (int attempt = 0; !DeleteTree(folder_, true) && retry && attempt < 50; ++attempt) {
+      if (!FolderExists(folder_)) break;
+      os::Sleep(10);
+    }
+    folder_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string folder_;
+};
+
+TTempFolderGuard& TempFolderGuard() {
+  static TTempFolderGuard guard;
+  return guard;
 }
+
+// Stopped from outside, the run is abandoned; its temporary folder must not outlive it.
+void RemoveTempFolderOnStop() { TempFolderGuard().Remove(true); }
 
 }  // namespace
 
 bool LoadProjectDatabase(const TkxPackage& mainPackage) {
-  const std::string path = mainPackage.TempPath + "main.pdb";
   TXMLTag tree;
-  tree.Parse(ReadDecipheredFile(path));
-  // A missing or foreign file reads as a tree without any element; a project without content
-  // would install nothing and call that success.
-  if (tree.Name.empty()) {
-    throw KxError(Format("Can't read the project database \"%s\".", path.c_str()));
-  }
+  ReadDatabaseTree(
+      mainPackage.TempPath + "main.pdb",
+      Format("project database of \"%s\"", ExtractFileName(mainPackage.FullFileName).c_str()),
+      tree);
   TkxMainDatabase& database = MainDatabase();
   database.Variables->Clear();
   // Laid over what is there: package 0 and the temporary folders stay.
@@ -385,7 +429,7 @@ void BuildLanguageList() {
       packages.Count() && packages.Items(0) ? packages.Items(0)->TempPath + "lng\\" : std::string();
   for (size_t i = 0; i < names.size(); ++i) {
     if (displayNames[i].empty()) {
-      displayNames[i] = LanguageNameFromFile(lngFolder + names[i] + ".lng", names[i]);
+      displayNames[i] = LanguageNameFromFile(lngFolder, names[i]);
     }
     list.push_back(Format("%s=%s", names[i].c_str(), displayNames[i].c_str()));
   }
@@ -454,7 +498,11 @@ bool PrepareFurtherPackages() {
   const std::string folder = WithTrailingBackslash(os::GetCurrentDir());
   for (int index = 1; index < packages.Count(); ++index) {
     TkxPackage& package = *packages.Items(index);
-    package.FullFileName = folder + package.FileName + ".kxp";
+    // The name comes from the project database and becomes the package's folder under ours.
+    const std::string fileName = package.FileName + ".kxp";
+    if (!IsSafeFileName(fileName)) return ReportUnsafeName(*packages.Items(0), fileName);
+    package.FullFileName = folder + fileName;
+    package.Prepared = false;  // whatever the database says, this run has not unpacked it
     if (!CheckPackage(package)) return false;
   }
   if (!PreparePackages()) {
@@ -542,24 +590,25 @@ int RunSetup() {
   TRunState& state = RunState();
   XMLSettings().KeepValueSpaces = true;
   bool result = false;
+  os::OnStopRequest(RemoveTempFolderOnStop, -1);
   try {
     std::string resumeFolder;
     if (ResumeFolderFromCommandLine(resumeFolder)) {
       state.ResumeMode = true;
-      state.SetupTempPath = resumeFolder;
+      TempFolderGuard().Adopt(resumeFolder);
       if (!LoadRunState(resumeFolder))
         ShowErrorBox("Cannot resume installation.");
       else
         result = MainDriver();
     } else {
-      CreateTempFolders();
+      TempFolderGuard().Create(CreateTempFolders);
       result = MainDriver();
     }
   } catch (const std::exception& error) {
     ShowErrorBox(error.what());
     result = false;
   }
-  if (!state.InstallSuspended) RemoveTempFolder();
+  TempFolderGuard().Remove(false);
   if (result && state.RebootAtExit) RestartWindows(false);
   return result ? 0 : -1;
 }

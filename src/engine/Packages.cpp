@@ -18,6 +18,31 @@
 
 namespace {
 
+// What the package's database sets about itself never overrides what this run found out about
+// the package file: where it is, where it was unpacked, how big it is.
+struct TPackageFacts {
+  explicit TPackageFacts(const TkxPackage& package)
+      : FullFileName(package.FullFileName),
+        FileName(package.FileName),
+        TempPath(package.TempPath),
+        PresetupSize(package.PresetupSize),
+        DataSize(package.DataSize),
+        Needed(package.Needed),
+        Prepared(package.Prepared) {}
+  void RestoreTo(TkxPackage& package) const {
+    package.FullFileName = FullFileName;
+    package.FileName = FileName;
+    package.TempPath = TempPath;
+    package.PresetupSize = PresetupSize;
+    package.DataSize = DataSize;
+    package.Needed = Needed;
+    package.Prepared = Prepared;
+  }
+  std::string FullFileName, FileName, TempPath;
+  int32_t PresetupSize, DataSize;
+  bool Needed, Prepared;
+};
+
 bool ReportInvalidSize(const TkxPackage& package) {
   ErrorBox("Invalid package",
            Format("Invalid package size!\r\rPackage \"%s\" has been corrupted, installation "
@@ -57,13 +82,10 @@ class TPresetupExtraction {
       ShowPresetupWindow(folder_, package_.FileName);
     }
     if (IsDataEntryName(entry.Name)) return -1;
-    // The archive comes from outside: a name that climbs out of the package's folder would let
-    // a package overwrite any file the user may write.
-    if (!IsSafeEntryName(entry.Name)) {
-      ErrorBox("Invalid package",
-               Format("Package \"%s\" contains the unsafe file name \"%s\", installation "
-                      "impossible.",
-                      package_.FullFileName.c_str(), entry.Name.c_str()));
+    // The archive comes from outside: a name that climbs out of the package's folder, reaches a
+    // device or is cut by the path limit would let a package write where it has no business.
+    if (!IsSafeEntryName(entry.Name) || !FitsPathLimit(folder_, entry.Name)) {
+      ReportUnsafeName(package_, entry.Name);
       refused_ = true;
       return -1;
     }
@@ -192,17 +214,33 @@ bool PreparePackages() {
   return true;
 }
 
-bool ReadPackageDatabase(TkxPackage& package) {
-  const std::string path = package.TempPath + "db.pdb";
-  TXMLTag tree;
-  tree.Parse(ReadDecipheredFile(path));
-  // A missing, empty or foreign file reads as a tree without any element. Loaded, it would leave
-  // the package without components, and the run would install nothing and call that success.
-  if (tree.Name.empty()) {
-    throw KxError(Format("Can't read the package database \"%s\".", path.c_str()));
+bool ReportUnsafeName(const TkxPackage& package, const std::string& name) {
+  ErrorBox("Invalid package",
+           Format("Package \"%s\" contains the unsafe file name \"%s\", installation impossible.",
+                  package.FullFileName.c_str(), name.c_str()));
+  return false;
+}
+
+void ReadDatabaseTree(const std::string& path, const std::string& what, TXMLTag& tree) {
+  try {
+    tree.Parse(ReadDecipheredFile(path));
+  } catch (const TXMLParserError& error) {
+    ThrowError("Can't read the %s: %s", what.c_str(), error.what());
   }
+  // A missing, empty or foreign file reads as a tree without any element. Loaded, it would leave
+  // the database without content, and the run would install nothing and call that success.
+  if (tree.Name.empty()) ThrowError("Can't read the %s: it is missing or empty.", what.c_str());
+}
+
+bool ReadPackageDatabase(TkxPackage& package) {
+  TXMLTag tree;
+  ReadDatabaseTree(
+      package.TempPath + "db.pdb",
+      Format("package database of \"%s\"", ExtractFileName(package.FullFileName).c_str()), tree);
   // Merged, so that what the check and the preparation set survives the database's content.
+  const TPackageFacts facts(package);
   package.MergeFrom(tree);
+  facts.RestoreTo(package);
   // The package's own variable: SetVariable would reach the main database's variable of the same
   // name, and every package has its own presetup folder.
   const std::string presetup = package.TempPath + "presetup";

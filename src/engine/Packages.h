@@ -13,6 +13,7 @@
 #include <string>
 
 class TkxPackage;
+class TXMLTag;
 
 // Verifies the package named by FullFileName: found, trailer present, size as built. Sets
 // FullFileName (normalised), FileName (name without extension), TempPath, PresetupSize and
@@ -26,10 +27,20 @@ bool CheckPackage(TkxPackage& package);
 // Prepared. Throws KxError when the unpack library is missing or incomplete.
 bool PreparePackages();
 
-// Loads TempPath + "db.pdb" (deciphered) into the package, merged over what the check set, and
-// sets the package's own variable "Presetup" to TempPath + "presetup". A database that cannot
-// be read or parsed throws (the run ends with its message); otherwise true.
+// Loads TempPath + "db.pdb" (deciphered) into the package, merged over what the check set (which
+// the database cannot change: file names, folder, sizes, states), and sets the package's own
+// variable "Presetup" to TempPath + "presetup". A database that cannot be read or parsed throws
+// a KxError naming the package file (the run ends with its message); otherwise true.
 bool ReadPackageDatabase(TkxPackage& package);
+
+// Reads the enciphered database at path into tree. Throws KxError "Can't read the " + what +
+// ": " + the reason (the parser's message with its line and position, or a missing or empty
+// file); what names the database and the package file it came from.
+void ReadDatabaseTree(const std::string& path, const std::string& what, TXMLTag& tree);
+
+// Shows the error box for a name from a package (an archive entry, or a package named by its
+// database) that fails the safe-name rule of support/SafeNames.h; false.
+bool ReportUnsafeName(const TkxPackage& package, const std::string& name);
 
 // True when folder (given a trailing backslash) holds fileName; folder then has the backslash.
 // For now only that folder is looked at: once the plug-in host exists, the plug-ins are asked

@@ -12,6 +12,7 @@
 #include "expressions/PluginChannel.h"
 #include "support/RunState.h"
 #include "support/WinVersion.h"
+#include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
@@ -293,8 +294,11 @@ void SetLanguage(const std::string& langID) {
 std::string LanguageFileName() {
   const TkxPackage* package = MainPackage();
   if (!package || Trim(package->TempPath).empty()) return std::string();
-  return WithTrailingBackslash(package->TempPath) + "lng\\" +
-         GetVariable(&MainDatabase(), "LangID", "ENU") + ".lng";
+  // The abbreviation comes from a database, the silent settings or a plug-in: a name that is not
+  // a plain file name has no language file, whatever file it would reach.
+  const std::string fileName = GetVariable(&MainDatabase(), "LangID", "ENU") + ".lng";
+  if (!IsSafeFileName(fileName)) return std::string();
+  return WithTrailingBackslash(package->TempPath) + "lng\\" + fileName;
 }
 
 std::string ReadLanguageText(const std::string& section, const std::string& key,

@@ -48,6 +48,13 @@ void InitCommonControls();
 // Ends the process with the exit code; static objects are finalised first.
 [[noreturn]] void ExitProcess(int code);
 
+// Calls handler once, on a thread of its own, when the process is asked from outside to stop
+// (the host: SIGINT, SIGTERM or SIGHUP); when it returns, the process ends at once with exitCode,
+// finalising nothing, since the other threads are still running. Call once, first thing at start,
+// before any other thread exists. Programs started later do not inherit the arrangement. On
+// Windows the engine learns of the end of a session through its main window; nothing here.
+void OnStopRequest(void (*handler)(), int exitCode);
+
 // Switch a standard stream to binary mode, so that bytes pass unchanged (Windows would otherwise
 // turn each LF written into CR LF, and CR LF read into LF, and stop reading at Ctrl-Z). Call
 // before the stream is used.

@@ -106,21 +106,6 @@ bool IsDataEntryName(const std::string& name) {
   return SameText(std::string_view(name).substr(0, 5), "DATA\\");
 }
 
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string::npos) {
-    return false;
-  }
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("\\/", start);
-    if (end == std::string::npos) end = name.size();
-    std::string part = name.substr(start, end - start);
-    if (part.empty() || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 TUnpacker::TUnpacker(const std::string& libraryPath, const std::string& packagePath) {
   library_ = os::Library::Load(libraryPath);
   if (!library_.IsLoaded()) throw KxError("Can't load unpack library");

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "os/os.h"
+#include "support/SafeNames.h"  // IsSafeEntryName: the rule every entry name must pass
 
 struct TUnpackEntry {
   std::string Name;  // path inside the archive, backslash-separated
@@ -36,11 +37,6 @@ using TAfterFileHandler = std::function<int(const TUnpackEntry& entry, const std
 using TProgressHandler = std::function<int(const TUnpackProgress& progress)>;
 // The next volume of a spanned archive is not in folder: true with the folder to try instead.
 using TVolumeHandler = std::function<bool(const std::string& volume, std::string& folder)>;
-
-// True when an archive entry's name stays inside the folder it is extracted to: relative, with
-// no drive, no leading backslash and no ".." component. A package is data from outside; a name
-// that fails this must never be joined to a target folder.
-bool IsSafeEntryName(const std::string& name);
 
 // True for an entry in the archive's folder "data" (case ignored): the application's files,
 // which the installation extracts; everything before the first of them is a presetup file.

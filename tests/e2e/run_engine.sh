@@ -146,6 +146,45 @@ if [ "$mode" = wine ]; then
   check "a signed package removes its temporary folder" [ -z "$leftover" ]
 fi
 
+# --- Stopped from outside while it extracts a large presetup file, the engine removes its
+# temporary folder before it ends. (The host: the stop signals; Windows tells a GUI program of the
+# end of a session through its windows.)
+if [ "$mode" = host ]; then
+  stopped="$work/stopped"
+  rm -rf "$stopped" && cp -r "$project" "$stopped"
+  truncate -s 400M "$stopped/big.bin"
+  sed -i 's|<presetup src="license.txt"/>|&<presetup src="big.bin"/>|' "$stopped/demo.xml"
+  mkdir -p "$work/stopped-built"
+  "$kxbuild" "$(windows_name "$stopped/demo.xml")" -o "$(windows_name "$work/stopped-built/$setup_name")" \
+    --target "$target" --stub "$(windows_name "$engine")" >"$work/kxbuild-stopped.log" 2>&1
+  chmod +x "$work/stopped-built/$setup_name"
+  rm -f "$stopped/big.bin"
+  for signal in TERM INT; do
+    before=$(ls -A "$temp_dir" | sort)
+    # A script's background job ignores SIGINT unless told otherwise, and so would the engine.
+    env --default-signal=INT "$work/stopped-built/$setup_name" /s >"$work/stopped.out" 2>&1 &
+    pid=$!
+    # Stopped once the large file is being written, well before the run can end by itself.
+    for _ in $(seq 1 1000); do
+      find "$temp_dir" -name big.bin -size +1k 2>/dev/null | grep -q . && break
+      sleep 0.01
+    done
+    running=no
+    kill -0 "$pid" 2>/dev/null && running=yes
+    kill -s "$signal" "$pid"
+    wait "$pid"
+    code=$?
+    leftover=$(comm -13 <(echo "$before") <(ls -A "$temp_dir" | sort))
+    check "SIG$signal reached the engine while it was extracting" [ "$running" = yes ]
+    check "SIG$signal ends the engine with exit code -1" [ "$code" -eq 255 ]
+    check "SIG$signal stops the run before its end" \
+      bash -c "! grep -q 'not supported yet' '$work/stopped.out'"
+    check "SIG$signal: the engine removes its temporary folder" [ -z "$leftover" ]
+    if [ -n "$leftover" ]; then (cd "$temp_dir" && rm -rf $leftover); fi
+  done
+  rm -rf "$work/stopped-built" "$stopped"
+fi
+
 # --- /resume: a folder that holds no saved run is ours to remove; any other folder is kept.
 fresh_copy resume
 own="$temp_dir/00000000"

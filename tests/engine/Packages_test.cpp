@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -13,12 +14,14 @@
 
 #include "TestSupport.h"
 #include "database/KXClasses.h"
+#include "engine/Main.h"
 #include "engine/Stubs.h"
 #include "expressions/Common.h"
 #include "os/os.h"
 #include "package/PackageCipher.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
+#include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
 
 namespace {
@@ -119,6 +122,16 @@ std::string Boxes(const std::function<void()>& call) {
   testing::internal::CaptureStderr();
   call();
   return WithLineFeeds(testing::internal::GetCapturedStderr());
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<os::FindData> entries;
+  os::ListFolder(folder, entries);
+  std::vector<std::string> names;
+  for (const os::FindData& entry : entries) names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string Box(const std::string& caption, const std::string& text) {
@@ -423,8 +436,10 @@ TEST_F(PackagesTest, UnsafeEntryNamesFailThePreparationAndAreNeverWritten) {
   const size_t at = cabinet.find(stored);
   ASSERT_NE(at, std::string::npos);
   // Each of the same length as the stored name, so the cabinet stays whole.
-  const std::vector<std::string> unsafeNames = {"..\\evil.txt", "C:\\evil.txt", "\\x\\evil.txt",
-                                                "a\\..\\..\\e.t", "x/../../e.t"};
+  const std::vector<std::string> unsafeNames = {"..\\evil.txt",   "C:\\evil.txt", "\\x\\evil.txt",
+                                                "a\\..\\..\\e.t", "x/../../e.t",  "xx\\COM1.txt",
+                                                "nul\\evil.tx",   "xx\\CON .txt", "xx\\evil.tx.",
+                                                "xx\\evil.tx ",   "xx\\ev?l.txt"};
   for (const std::string& name : unsafeNames) {
     ASSERT_EQ(name.size() + 1, stored.size()) << name;
     FreeRunObjects();
@@ -443,6 +458,7 @@ TEST_F(PackagesTest, UnsafeEntryNamesFailThePreparationAndAreNeverWritten) {
                                                 "\" contains the unsafe file name \"" + name +
                                                 "\", installation impossible."));
     EXPECT_EQ(ReadWholeFile(package.TempPath + "readme.txt"), "harmless\n") << name;
+    EXPECT_EQ(FolderNames(package.TempPath), std::vector<std::string>{"readme.txt"}) << name;
     for (const std::string& written :
          {RunState().SetupTempPath + "evil.txt", RunState().SetupTempPath + "e.t",
           scratch_.Path() + "evil.txt", package.TempPath + "x\\evil.txt",
@@ -452,6 +468,54 @@ TEST_F(PackagesTest, UnsafeEntryNamesFailThePreparationAndAreNeverWritten) {
     EXPECT_EQ(PresetupWindowCalls().Destroyed, 1) << name;
     ASSERT_TRUE(DeleteTree(package.TempPath, true));
   }
+}
+
+TEST_F(PackagesTest, NamesBeyondThePathLimitAreRefusedBeforeAnythingIsCut) {
+  // The package's folder leaves room for "readme.txt" exactly, one character short of
+  // "xx\evil.txt".
+  const std::string folderStart = RunState().SetupTempPath;
+  const size_t nameLength =
+      kMaxPathLength - std::string("readme.txt").size() - 1 - folderStart.size();
+  TPackageLayout layout;
+  layout.Cabinet = ReadWholeFile(kCabinets + "unsafe.cab");
+  layout.PresetupSize = 31;
+  TkxPackage& package = AddPackage(std::string(nameLength, 'p') + ".kxp", PackageBytes(layout));
+  ASSERT_TRUE(CheckPackage(package));
+  ASSERT_EQ((package.TempPath + "readme.txt").size(), kMaxPathLength);
+  bool prepared = true;
+  std::string boxes = Boxes([&] { prepared = PreparePackages(); });
+  EXPECT_FALSE(prepared);
+  EXPECT_EQ(boxes, Box("Invalid package", "Package \"" + package.FullFileName +
+                                              "\" contains the unsafe file name \"xx\\evil.txt\", "
+                                              "installation impossible."));
+  EXPECT_EQ(FolderNames(package.TempPath), std::vector<std::string>{"readme.txt"});
+}
+
+// Further packages are named by the project database; the name becomes a folder under ours.
+TEST_F(PackagesTest, UnsafeFurtherPackageNamesAreRefusedBeforeAnythingIsWritten) {
+  TkxPackage& main = AddPackage("Setup.exe", PackageBytes(PresetupLayout()));
+  const std::string runFolder = scratch_.Path() + "run\\";
+  ASSERT_TRUE(ForceFolders(runFolder));
+  // Real packages wait where each name leads.
+  ASSERT_TRUE(ForceFolders(scratch_.Path() + "x"));
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "x\\ESC.kxp", PackageBytes(PresetupLayout())));
+  ASSERT_TRUE(WriteFileText(runFolder + "lpt1.kxp", PackageBytes(PresetupLayout())));
+  const std::string saved = os::GetCurrentDir();
+  ASSERT_TRUE(os::SetCurrentDir(runFolder));
+  for (const std::string name : {"../x/ESC", "..\\x\\ESC", "lpt1", "NUL", "x:ESC"}) {
+    MainDatabase().Packages->AddNew().FileName = name;
+    bool prepared = true;
+    std::string boxes = Boxes([&] { prepared = PrepareFurtherPackages(); });
+    EXPECT_FALSE(prepared) << name;
+    EXPECT_EQ(boxes, Box("Invalid package", "Package \"" + main.FullFileName +
+                                                "\" contains the unsafe file name \"" + name +
+                                                ".kxp\", installation impossible."));
+    EXPECT_EQ(FolderNames(RunState().SetupTempPath), std::vector<std::string>{"unpack.dll"})
+        << name;
+    EXPECT_FALSE(FolderExists(scratch_.Path() + "x\\ESC")) << name;
+    MainDatabase().Packages->Delete(1);
+  }
+  os::SetCurrentDir(saved);
 }
 
 // A package database as the authoring tool writes it, enciphered.
@@ -469,9 +533,12 @@ TEST_F(PackagesTest, PackageDatabaseIsMergedOverTheCheckedPackage) {
   TkxPackage& package = AddPackage("Setup.exe", PackageBytes(PresetupLayout()));
   ASSERT_TRUE(CheckPackage(package));
   ASSERT_TRUE(PreparePackages());
+  package.Needed = true;
   const std::string tempPath = package.TempPath;
   WritePackageDatabase(package,
-                       "<package filename=\"Setup\">"
+                       "<package filename=\"Other\" temppath=\"C:\\elsewhere\\\" "
+                       "fullfilename=\"C:\\elsewhere\\x.kxp\" prepared=\"0\" needed=\"0\" "
+                       "presetupsize=\"1\" datasize=\"2\">"
                        "<components><component id=\"core\"/><component id=\"docs\"/></components>"
                        "<variables><var name=\"Greeting\" value=\"hello\"/></variables>"
                        "</package>");
@@ -484,10 +551,14 @@ TEST_F(PackagesTest, PackageDatabaseIsMergedOverTheCheckedPackage) {
   EXPECT_EQ(PackageVariable(package, "Presetup"), tempPath + "presetup");
   EXPECT_EQ(GetVariable(&package, "Presetup", ""), tempPath + "presetup");
   EXPECT_EQ(GetVariable(&MainDatabase(), "Presetup", ""), "main");
+  // What the run found out about the package file stays, whatever its database says.
   EXPECT_EQ(package.TempPath, tempPath);
   EXPECT_EQ(package.FullFileName, scratch_.Path() + "Setup.exe");
+  EXPECT_EQ(package.FileName, "Setup");
   EXPECT_TRUE(package.Prepared);
+  EXPECT_TRUE(package.Needed);
   EXPECT_EQ(package.PresetupSize, static_cast<int32_t>(EarlyPresetupBytes()));
+  EXPECT_EQ(package.DataSize, 0);
 }
 
 TEST_F(PackagesTest, EveryPackageGetsItsOwnPresetupVariable) {
@@ -513,23 +584,35 @@ TEST_F(PackagesTest, UnreadablePackageDatabaseEndsTheRunWithAnError) {
   ASSERT_TRUE(CheckPackage(package));
   ASSERT_TRUE(ForceFolders(package.TempPath));
   struct Case {
-    const char* what;
-    const char* xml;  // enciphered into db.pdb; none: no file
+    const char* xml;     // enciphered into db.pdb; none: no file
+    const char* reason;  // what the message says after the package's name
   };
   const Case cases[] = {
-      {"no db.pdb", nullptr},
-      {"an empty db.pdb", ""},
-      {"no element", "just text"},
-      {"a syntax error", "<package><!DOCTYPE package></package>"},
+      {nullptr, "it is missing or empty."},
+      {"", "it is missing or empty."},
+      {"just text", "it is missing or empty."},
+      {"<package>\n <!DOCTYPE package></package>", "Line 2, position"},
   };
+  // The message names the package file the database came from, not a temporary path.
+  auto messageOf = [&package] {
+    try {
+      ReadPackageDatabase(package);
+    } catch (const KxError& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  const std::string prefix = "Can't read the package database of \"Setup.exe\": ";
   for (const Case& c : cases) {
     DeleteFileForced(package.TempPath + "db.pdb");
     if (c.xml) WritePackageDatabase(package, c.xml);
-    EXPECT_ANY_THROW(ReadPackageDatabase(package)) << c.what;
+    const std::string message = messageOf();
+    EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
+    EXPECT_NE(message.find(c.reason), std::string::npos) << message;
   }
   // Plain XML is not a package database: deciphering turns it into noise.
   ASSERT_TRUE(WriteFileText(package.TempPath + "db.pdb", "<package filename=\"x\"/>"));
-  EXPECT_ANY_THROW(ReadPackageDatabase(package)) << "not enciphered";
+  EXPECT_EQ(messageOf().rfind(prefix, 0), 0u) << "not enciphered";
   EXPECT_EQ(package.Variables->FindByName("Presetup"), nullptr);
 }
 

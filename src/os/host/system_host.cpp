@@ -3,6 +3,7 @@
 // registry store, and a restart recorded under the machine root for `kxtool reboot` to replay.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "os/host/HostPaths.h"
 #include "os/os.h"
@@ -72,8 +74,17 @@ pid_t Spawn(std::vector<std::string> arguments, const std::string& workingFolder
   posix_spawn_file_actions_init(&actions);
   std::string folder = workingFolder.empty() ? std::string() : host::ToUnixPath(workingFolder);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  // The stop signals are blocked in this process for its watcher thread (OnStopRequest); a
+  // program started from here must still be stoppable by them.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     errno = error;
@@ -176,6 +187,30 @@ Process ShellExecute(WindowHandle owner, const std::string& file, const std::str
   Child* child = new Child;
   child->pid = pid;
   return Process(child);
+}
+
+void OnStopRequest(void (*handler)(), int exitCode) {
+  // The signals are taken by sigwait on a thread of our own rather than by a signal handler: the
+  // handler may then do real work (delete a folder tree), which no signal handler may.
+  // A signal ignored from the start stays ignored, as the one who started us wanted (nohup, a
+  // background job of a script).
+  static sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      sigaddset(&stopSignals, signal);
+    }
+  }
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::thread([handler, exitCode] {
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+    handler();
+    std::fflush(nullptr);
+    _exit(exitCode & 0xFF);
+  }).detach();
 }
 
 bool PumpMessages() { return true; }  // the host has no window messages yet

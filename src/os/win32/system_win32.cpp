@@ -144,6 +144,10 @@ Process ShellExecute(WindowHandle owner, const std::string& file, const std::str
   return started && info.hProcess ? Process(info.hProcess) : Process();
 }
 
+// Windows tells a GUI process of the end of the session through its windows, which the engine's
+// main window handles; a console's Ctrl+C never reaches a program without a console.
+void OnStopRequest(void (*handler)(), int exitCode) {}
+
 bool PumpMessages() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
