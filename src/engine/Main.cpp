@@ -3,8 +3,6 @@
 // so that rollback, EV_FINISH and the unloading of plug-ins happen before any error is shown.
 #include "engine/Main.h"
 
-#include <strings.h>
-
 #include <exception>
 #include <functional>
 #include <memory>
@@ -128,7 +126,7 @@ bool ResumeFolderFromCommandLine(std::string& folder) {
 bool IsOwnTempFolder(const std::string& folder) {
   std::string path = WithoutTrailingBackslash(folder);
   std::string name = ExtractFileName(path);
-  if (strcasecmp(ExtractFilePath(path).c_str(), TemporaryPath().c_str()) != 0) return false;
+  if (!SameText(ExtractFilePath(path), TemporaryPath())) return false;
   if (name.size() != 8) return false;
   for (char c : name) {
     char upper = static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
@@ -361,20 +359,47 @@ bool RunPhases(DriverProgress& progress) {
   return InstallAndConclude();
 }
 
-void CleanUp(bool result, const DriverProgress& progress, const std::string& savedDir) {
-  TRunState& state = RunState();
-  if (!result) {
-    SetDriverVariable("Reboot", "0");
-    state.InstallSuspended = false;
-    if (!state.RollbackDisabled && HasRecordedActions()) Rollback();
+// Runs one step of the clean-up block. The block runs while an error may be on its way out, so
+// nothing escapes it, and a step that fails must not keep the later ones (the plug-ins'
+// unloading, the database's release) from running; its message is shown and the run has failed.
+bool CleanUpStep(const std::function<void()>& step) noexcept {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& error) {
+    try {
+      ShowErrorBox(error.what());
+    } catch (...) {
+    }
+  } catch (...) {
   }
-  if (progress.startSent && !state.InstallSuspended) Broadcast(EV_FINISH, result ? 1 : 0, 0, true);
-  state.RebootAtExit = VariableBool("Reboot", false);
-  UnloadPlugins();
+  return false;
+}
+
+// The clean-up block; false when a step of it failed.
+bool CleanUp(bool result, const DriverProgress& progress, const std::string& savedDir) noexcept {
+  TRunState& state = RunState();
+  bool clean = true;
+  if (!result) {
+    state.InstallSuspended = false;
+    clean &= CleanUpStep([] { SetDriverVariable("Reboot", "0"); });
+    clean &= CleanUpStep([&state] {
+      if (!state.RollbackDisabled && HasRecordedActions()) Rollback();
+    });
+  }
+  if (progress.startSent && !state.InstallSuspended) {
+    clean &= CleanUpStep([result] { Broadcast(EV_FINISH, result ? 1 : 0, 0, true); });
+  }
+  state.RebootAtExit = false;
+  clean &= CleanUpStep([&state] { state.RebootAtExit = VariableBool("Reboot", false); });
+  clean &= CleanUpStep(UnloadPlugins);
   os::SetCurrentDir(savedDir);
-  IniCloseAll();
-  LanguageList().clear();
-  MainDatabase().Clear();
+  clean &= CleanUpStep(IniCloseAll);
+  clean &= CleanUpStep([] {
+    LanguageList().clear();
+    MainDatabase().Clear();
+  });
+  return clean;
 }
 
 }  // namespace
@@ -582,8 +607,7 @@ bool MainDriver() {
     CleanUp(false, progress, savedDir);
     throw;
   }
-  CleanUp(result, progress, savedDir);
-  return result;
+  return CleanUp(result, progress, savedDir) && result;
 }
 
 int RunSetup() {
