@@ -200,6 +200,7 @@ class Reader {
   }
   [[noreturn]] void Fail(int code, const std::string& message, size_t index) const;
   [[noreturn]] void Fail(int code, const char* message) const { Fail(code, message, index_); }
+  void CheckEnded() const;
 
   TXMLTag& root_;
   const std::string& text_;
@@ -229,6 +230,23 @@ void Reader::Run() {
     while (Handle(raw, c)) {
     }
   }
+  CheckEnded();
+}
+
+// A text cut off anywhere (a file written in part, a download broken off) must not pass for the
+// part that was read: the lost elements would simply be missing, and a database without its
+// last components or variables looks whole. Text without any tag, and whatever follows the
+// root's end tag, stay accepted.
+void Reader::CheckEnded() const {
+  if (stopped_ || (!current_ && state_ == State::Content)) return;
+  const std::string message =
+      current_ ? FormatFault("Unexpected end of text: the element \"%s\" is not closed.",
+                             current_->Name, std::string())
+               : std::string("Unexpected end of text: a tag is not closed.");
+  // The place where the text ends: just after its last character.
+  char where[64];
+  std::snprintf(where, sizeof where, " Line %d, position %d.", line_, column_ + 1);
+  throw TXMLParserError(message + where, kXMLErrEndOfText);
 }
 
 void Reader::Advance(unsigned char raw) {

@@ -1,8 +1,9 @@
 // zrXMLParser: the engine's own XML reader and writer. The reader turns a text into a tree of
 // TXMLTag nodes (elements, text, comments; processing instructions are skipped) and raises
-// TXMLParserError, whose message ends with the line and column of the fault; the writer turns a
-// tree back into text, one element per line, TAB-indented, CR LF line ends, attribute values
-// escaped with "&#xHH;" references.
+// TXMLParserError, whose message ends with the line and column of the fault; a text that ends
+// before its root element (or a tag before it) is closed is such a fault, placed just after its
+// last character. The writer turns a tree back into text, one element per line, TAB-indented,
+// CR LF line ends, attribute values escaped with "&#xHH;" references.
 //
 // Texts are 8-bit (the ANSI code page). The settings are process-wide and unguarded: parse and
 // write on the main thread only.
@@ -28,6 +29,7 @@ enum TXMLErrorCode : int {
   kXMLErrDoubleHyphen = 65431,      // Double-hyphen ("--") expected.
   kXMLErrSyntax = 65432,            // Syntax error.
   kXMLErrEndTagFirst = 65433,       // End tag "%s" comes before any start tag.
+  kXMLErrEndOfText = 65434,         // Unexpected end of text: the element "%s" is not closed.
   kXMLErrTagName = 65455,           // Invalid character in the tag name.
 };
 
@@ -109,7 +111,8 @@ class TXMLTag {
   void SetName(const std::string& name);
 
   // Replaces the whole content by the tree read from text; this tag becomes the root element.
-  // Throws TXMLParserError; what was read up to the fault stays.
+  // Throws TXMLParserError, also for a text cut off before the root's end tag; what was read up
+  // to the fault stays.
   void Parse(const std::string& text);
 
   std::string GetXML(int level = 0) const;

@@ -125,6 +125,30 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"<root>\n\r\n\r\r\t<a></b>\n</root>\n", kXMLErrEndTagMismatch,
                   "End tag \"b\" does not match the start tag \"a\". Line 3, position 7."}));
 
+// A text cut off anywhere before the root's end tag: the place is where the text ends.
+INSTANTIATE_TEST_SUITE_P(
+    CutOff, XMLFaultTest,
+    testing::Values(
+        FaultCase{"<a><b>unfinished", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"b\" is not closed. Line 1, position 17."},
+        FaultCase{"<a><b x='1'", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"b\" is not closed. Line 1, position 12."},
+        FaultCase{"<a><b x='1", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"b\" is not closed. Line 1, position 11."},
+        FaultCase{
+            "<Root>\r\n  <child/>\r\n", kXMLErrEndOfText,
+            "Unexpected end of text: the element \"root\" is not closed. Line 3, position 1."},
+        FaultCase{"<a></a", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"a\" is not closed. Line 1, position 7."},
+        FaultCase{"<a><!-- note", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"a\" is not closed. Line 1, position 13."},
+        FaultCase{"<a", kXMLErrEndOfText,
+                  "Unexpected end of text: the element \"a\" is not closed. Line 1, position 3."},
+        FaultCase{"<?xml version", kXMLErrEndOfText,
+                  "Unexpected end of text: a tag is not closed. Line 1, position 14."},
+        FaultCase{"text <", kXMLErrEndOfText,
+                  "Unexpected end of text: a tag is not closed. Line 1, position 7."}));
+
 TEST_F(XMLTest, UnquotedValueIsAFaultUnlessAllowed) {
   TXMLTag tag;
   EXPECT_THROW(tag.Parse("<a v=x/>"), TXMLParserError);
@@ -140,6 +164,8 @@ TEST_F(XMLTest, WhatWasReadBeforeAFaultStays) {
   EXPECT_THROW(tag.Parse("<a><b x='1'/><c y='2' =>"), TXMLParserError);
   EXPECT_EQ(Shape(tag), "a[t:,b,t:,c]");
   EXPECT_EQ(tag.Children[3]->Attributes, Strings{"y=2"});
+  EXPECT_THROW(tag.Parse("<a><b x='1'"), TXMLParserError);
+  EXPECT_EQ(Shape(tag), "a[t:,b]");
 }
 
 TEST_F(XMLTest, ErrorPositionCountsLinesAndIgnoresCr) {
@@ -185,8 +211,6 @@ TEST_F(XMLTest, ReaderBuildsTheTreeAsDocumented) {
       {"lead text <!-- lead --><?xml version='1.0'?><a/>", "a"},
       {"<a/><b/>garbage </x> <", "a"},
       {"<a></A>trailing <b>", "a[t:]"},
-      {"<a><b>unfinished", "a[t:,b]"},
-      {"<a><b x='1'", "a[t:,b]"},
       {"<a>&amp; &lt;x&#x41;</a>", "a[t:&amp; &lt;x&#x41;]"},
       {"<a>x\x0b\x0cy</a>", "a[t:x\x0b\x0cy]"},
   };
@@ -253,11 +277,13 @@ TEST_F(XMLTest, DeepNestingNeitherOverflowsTheStackNorFails) {
   std::string text;
   const int depth = 100000;
   for (int i = 0; i < depth; ++i) text += "<a>";
+  for (int i = 0; i < depth; ++i) text += "</a>";
   auto tag = std::make_unique<TXMLTag>();
   tag->Parse(text);
   const std::string xml = tag->GetXML();
-  // "<a>" and "</a>" with their line ends at every level, "<a/>" innermost.
-  EXPECT_EQ(xml.size(), static_cast<size_t>(depth - 1) * (5 + 6) + 6);
+  // "<a>" and "</a>" with their line ends at every level, the innermost too (it holds an empty
+  // text).
+  EXPECT_EQ(xml.size(), static_cast<size_t>(depth) * (5 + 6));
   TXMLTag copy;
   copy.Assign(*tag);
   EXPECT_EQ(copy.GetXML(), xml);

@@ -8,10 +8,12 @@ shift
 source "$(dirname "$0")/kxtool_lib.sh" "$@"
 
 if [[ $kxbuild == *.exe ]]; then
-  run_kxbuild() { wine "$kxbuild" "$@"; }
+  kxbuild_command=(wine "$kxbuild")
 else
-  run_kxbuild() { "$kxbuild" "$@"; }
+  kxbuild_command=("$kxbuild")
 fi
+# A limit, so that a kxbuild that hangs fails its test instead of the whole run.
+run_kxbuild() { timeout 120 "${kxbuild_command[@]}" "$@"; }
 # Each build: kxbuild's arguments; the message in $err, the exit code in $code.
 kb() {
   run_kxbuild "$@" >"$work/stdout" 2>"$work/stderr"
@@ -52,7 +54,8 @@ touch -d '2020-01-02 03:04:06' "$proj"/payload/core/* "$proj"/payload/core/bin/*
 write_project() {  # extra XML for the core component's files, then the whole <build> element
   cat >"$proj/project.xml" <<EOF
 <kx2project version="2.0">
-  <variables><var name="AppName" value="Demo"/><var name="AppID" value="demo"/></variables>
+  <variables><var name="AppName" value="Demo"/><var name="AppID" value="demo"/>
+    <var name="Greeting" value="Hello  World"/></variables>
   <packages>
     <package>
       <variables><var name="MainOnly" value="1"/></variables>
@@ -71,7 +74,8 @@ write_project() {  # extra XML for the core component's files, then the whole <b
         <file src="gone.txt" dst="%InstallDir%\\gone.txt" action="remove"/>
         $1
       </files>
-      <registry><reg key="HKCU\\Software\\Demo" param="Path" value="%InstallDir%"/></registry>
+      <registry><reg key="HKCU\\Software\\Demo" param="Path" value="%InstallDir%"/>
+        <reg key="HKCU\\Software\\Demo" param="Motto" value="two  spaces"/></registry>
     </component>
     <component id="docs" name="Manuals" package="extras">
       <files><file src="*.txt" dst="%InstallDir%\\docs\\*.*"/></files>
@@ -190,6 +194,9 @@ extras_xml_ok() {
     xml_has "$e" '<var name="ExtrasOnly" value="2"/>' && ! xml_has "$e" 'core'
 }
 check "db.pdb of the further package" extras_xml_ok
+# The engine keeps runs of spaces in values; so must what it is given.
+check "a variable keeps its two spaces" xml_has "$work/main.xml" '<var name="Greeting" value="Hello  World"/>'
+check "a registry value keeps its two spaces" xml_has "$work/db.xml" 'param="Motto" value="two  spaces"/>'
 if [ -n "$pe_dll" ]; then
   kx eval "FileVersion(\"$(file_arg "$proj/payload/core/bin/ver.dll")\")"
   version=$(tr -d '\r\n' <"$work/stdout")
@@ -283,6 +290,99 @@ check "a payload folder of no component is reported" \
   stderr_has 'warning: the payload folder "Cor" belongs to no component'
 check "... and packs nothing new" lists_same "$(cab_names "$main")" "$expected_main"
 rmdir "$proj/payload/Cor"
+
+# --- a project file cut anywhere is refused, with the place where the text ends
+write_project "" "$good_build"
+cp "$proj/project.xml" "$work/whole.xml"
+size=$(size_of "$work/whole.xml")
+for cut in 30 $((size / 3)) $((size / 2)) $((size - 9)) $((size - 2)); do
+  head -c "$cut" "$work/whole.xml" >"$proj/project.xml"
+  rm -f "$proj/out/setup" "$proj/out/extras.kxp"
+  kb "$(file_arg "$proj/project.xml")"
+  check "a project cut after $cut bytes exits 2" [ "$code" -eq 2 ]
+  check "... naming line and position" grep -qE 'not closed\. Line [0-9]+, position [0-9]+\.$' <<<"$err"
+  check "... writing nothing" nothing_written
+done
+cp "$work/whole.xml" "$proj/project.xml"
+
+# --- an output that is an input, however its path is spelt, is refused and the input kept
+cp "$(dirname "$kxbuild")/kxsetup$([[ $kxbuild == *.exe ]] && echo .exe)" "$proj/engine"
+ln -s engine "$proj/engine-link"
+kb "$(file_arg "$proj/project.xml")"
+rm -rf "$work/before" && cp -a "$proj" "$work/before"
+for output in out/../project.xml LICENSE.TXT payload/core/bin/../readme.txt ui//./ui.ini \
+  engine; do
+  kb "$(file_arg "$proj/project.xml")" --stub "$(file_arg "$proj/engine-link")" \
+    -o "$(file_arg "$proj/$output")"
+  check "-o $output exits 2" [ "$code" -eq 2 ]
+  check "... as an input" stderr_has "is also an input of the build"
+done
+check "... and no input nor output changed" diff -r "$work/before" "$proj"
+rm -rf "$proj" && cp -a "$work/before" "$proj"
+
+# --- a failed rebuild keeps the previous packages, and leaves nothing of its own
+ls_out() { ls -A "$proj/out" | tr '\n' ' '; }
+write_project "" '<build output="out/setup"><plugin id="ui"><file src="ui/gone.dll"/></plugin></build>'
+kb "$(file_arg "$proj/project.xml")"
+check "a rebuild that fails exits 2" [ "$code" -eq 2 ]
+check "... keeps the previous main package" cmp -s "$proj/out/setup" "$work/before/out/setup"
+check "... and further package" cmp -s "$proj/out/extras.kxp" "$work/before/out/extras.kxp"
+check "... and leaves no file of its own" lists_same "$(ls_out)" "extras.kxp setup "
+# Killed while it writes a large package: the previous one stays whole.
+write_project "" "$good_build"
+head -c 100000000 /dev/urandom >"$proj/payload/core/big.log"
+"${kxbuild_command[@]}" "$(file_arg "$proj/project.xml")" >/dev/null 2>&1 &
+builder=$!
+for _ in $(seq 600); do
+  [ "$(ls_out)" != "extras.kxp setup " ] || ! cmp -s "$proj/out/setup" "$work/before/out/setup" &&
+    break
+  sleep 0.05
+done
+sleep 0.2
+kill -9 "$builder" 2>/dev/null
+wait "$builder" 2>/dev/null
+check "a build killed while writing keeps the previous main package" \
+  cmp -s "$proj/out/setup" "$work/before/out/setup"
+check "... and further package" cmp -s "$proj/out/extras.kxp" "$work/before/out/extras.kxp"
+cp "$work/before/payload/core/big.log" "$proj/payload/core/big.log"
+kb "$(file_arg "$proj/project.xml")"
+check "the next build succeeds" [ "$code" -eq 0 ]
+check "... and takes the killed build's leftovers away" lists_same "$(ls_out)" "extras.kxp setup "
+rm -f "$proj/engine" "$proj/engine-link"
+
+# --- special files and links in the payload
+mkfifo "$proj/payload/core/bin/pipe.dll"
+kb "$(file_arg "$proj/project.xml")"
+check "a FIFO in the payload exits 2" [ "$code" -eq 2 ]
+check "... said" stderr_has 'pipe.dll is no regular file'
+rm "$proj/payload/core/bin/pipe.dll"
+printf 'device' >"$proj/payload/core/bin/com1.dll"
+kb "$(file_arg "$proj/project.xml")"
+check "a payload file named like a Windows device exits 2" [ "$code" -eq 2 ]
+check "... said" stderr_has 'com1.dll has a name Windows keeps for a device'
+rm "$proj/payload/core/bin/com1.dll"
+mkdir -p "$work/elsewhere/lib"
+printf 'outside' >"$work/elsewhere/lib/far.dll"
+ln -s ../readme.txt "$proj/payload/core/bin/near.dll"
+ln -s "$work/elsewhere/lib/far.dll" "$proj/payload/core/bin/far.dll"
+ln -s "$work/elsewhere/lib" "$proj/payload/core/bin/lib"
+kb "$(file_arg "$proj/project.xml")"
+check "links out of the payload folder exit 2" [ "$code" -eq 2 ]
+check "... naming the link and the option" stderr_has 'far.dll leads outside the payload folder'
+check "... and the option" stderr_has 'give --follow-links'
+rm "$proj/payload/core/bin/far.dll"
+kb "$(file_arg "$proj/project.xml")"
+check "a folder link out of the payload folder is refused too" stderr_has 'lib leads outside'
+kb "$(file_arg "$proj/project.xml")" --follow-links
+check "--follow-links packs what the links lead to" [ "$code" -eq 0 ]
+check "... a folder's files" grep -q 'data/core/bin/lib/far.dll' <<<"$(cab_names "$main")"
+check "... a link inside the payload folder without the option" \
+  grep -q 'data/core/bin/near.dll' <<<"$(cab_names "$main")"
+ln -s .. "$proj/payload/core/bin/loop"
+kb "$(file_arg "$proj/project.xml")" --follow-links
+check "a link to a folder that holds it exits 2" [ "$code" -eq 2 ]
+check "... said" stderr_has 'loop leads back into a folder that holds it'
+rm "$proj/payload/core/bin/loop" "$proj/payload/core/bin/lib" "$proj/payload/core/bin/near.dll"
 
 # --- usage
 kb

@@ -78,6 +78,18 @@ check "a parse fault exits 2" [ "$code" -eq 2 ]
 check "a parse fault writes nothing on stdout" output_empty
 check "a parse fault names its position" stderr_has "Line "
 
+# Read as the engine reads a database: runs of spaces in values kept, a cut-off text refused.
+f="$work/spaces.xml"
+make_file "$f" '<kx2project><variables><var name="A" value="Hello  World"/></variables></kx2project>'
+kx db "$(file_arg "$f")"
+check "a value keeps its two spaces" grep -qF 'value="Hello  World"' "$work/stdout"
+make_file "$f" '<kx2project><variables><var name="A" value="1"/>'
+kx db "$(file_arg "$f")"
+check "a cut-off file exits 2" [ "$code" -eq 2 ]
+check "... naming the element not closed" \
+  stderr_has 'the element "variables" is not closed. Line 1, position 49.'
+check "... writing nothing on stdout" output_empty
+
 kx db "$(file_arg "$work/missing.xml")"
 check "a missing file exits 2" [ "$code" -eq 2 ]
 check "a missing file is named" stderr_has "missing.xml"

@@ -221,10 +221,12 @@ printf 'late' >"$g/late.txt"
 # The name gcab would not write: "zz\zz.txt" becomes "..\zz.txt" (names carry no checksum).
 name_at=$(grep -abo 'zz\\zz.txt' "$work/foreign.cab" | head -n 1 | cut -d: -f1)
 printf '..' | dd of="$work/foreign.cab" bs=1 seek="$name_at" conv=notrunc status=none
-cp "$work/foreign.cab" "$work/foreign.kxp"
-printf 'KXPENDKXPENDKXPEND' >>"$work/foreign.kxp"  # the numbers, overwritten next
+with_trailer() {  # cabinet or package, package to write: a trailer whose BuiltSize is right
+  { cat "$1"; printf 'KXPENDKXPENDKXPEND'; } >"$2"  # the numbers, overwritten next
+  patch_u32 "$2" $(($(size_of "$2") - 18)) "$(size_of "$2")"
+}
+with_trailer "$work/foreign.cab" "$work/foreign.kxp"
 foreign_size=$(size_of "$work/foreign.kxp")
-patch_u32 "$work/foreign.kxp" $((foreign_size - 18)) "$foreign_size"
 patch_u32 "$work/foreign.kxp" $((foreign_size - 14)) 20
 patch_u32 "$work/foreign.kxp" $((foreign_size - 10)) 4
 kx inspect "$(file_arg "$work/foreign.kxp")"
@@ -243,8 +245,43 @@ check "... db.pdb unreadable" grep -q '^--- db.pdb (18 bytes deciphered; the eng
   "$work/stdout"
 check "... and still shown" section db.pdb "$work/db.shown"
 run_kxtool decipher "$(file_arg "$g/db.pdb")" "$(file_arg "$work/db.expected")" >/dev/null 2>&1
-check "... as kxtool decipher gives it" cmp -s "$work/db.shown" "$work/db.expected"
+check "... as kxtool decipher gives it, control characters as ?" cmp -s "$work/db.shown" \
+  <(perl -0777 -pe 's/\r(?!\n)/?/g; tr/\x00-\x08\x0b\x0c\x0e-\x1f\x7f/?/' "$work/db.expected")
 check "nothing extracted under a name from the package" temp_is_empty
+
+# --- more that the engine refuses: a setup program without main.pdb, and a presetup entry whose
+# data is damaged (after the databases, so that only reading it shows the damage)
+with_trailer <(cat "$work/stub"; head -c -18 "$docs") "$work/no-main"
+kx inspect "$(file_arg "$work/no-main")"
+check "a setup program without main.pdb: exit 1" [ "$code" -eq 1 ]
+check "... said" line_is "--- main.pdb: not in the package"
+d=$work/damaged
+mkdir -p "$d/data"
+deciphered "$docs" db.pdb "$work/db.expected" && cp "$work/x/db.pdb" "$d/db.pdb"
+{ seq -f 'note %g' 4000; echo MARK; } >"$d/notes.txt"
+printf 'x' >"$d/data/x.txt"
+(cd "$d" && gcab -c ../damaged.cab db.pdb notes.txt data/x.txt)
+printf 'Z' | dd of="$work/damaged.cab" bs=1 conv=notrunc status=none \
+  seek="$(grep -abo MARK "$work/damaged.cab" | cut -d: -f1)"
+with_trailer "$work/damaged.cab" "$work/damaged.kxp"
+kx inspect "$(file_arg "$work/damaged.kxp")"
+check "a presetup entry that cannot be read: exit 1" [ "$code" -eq 1 ]
+check "... said" line_is "archive: damaged, the unpack library stopped after 2 entries"
+check "... nothing left behind" temp_is_empty
+
+# --- a database's control characters never reach the terminal; its line ends do
+c=$work/controls
+mkdir -p "$c/data"
+printf '<package>\r\n\t<variables/>\e[2J\a\rhidden\r\n</package>\r\n' >"$work/controls.xml"
+run_kxtool encipher "$(file_arg "$work/controls.xml")" "$(file_arg "$c/db.pdb")" >/dev/null 2>&1
+printf 'x' >"$c/data/x.txt"
+(cd "$c" && gcab -c ../controls.cab db.pdb data/x.txt)
+with_trailer "$work/controls.cab" "$work/controls.kxp"
+kx inspect "$(file_arg "$work/controls.kxp")"
+check "a database with control characters: exit 0" [ "$code" -eq 0 ]
+check "... shown escaped" section db.pdb "$work/db.shown"
+check "... as ?, line ends and TABs kept" cmp -s "$work/db.shown" \
+  <(printf '<package>\r\n\t<variables/>?[2J??hidden\r\n</package>\r\n')
 
 # --- not packages, and usage
 kx inspect "$(file_arg "$work/missing")"

@@ -8,6 +8,9 @@
 #include <set>
 
 #include "CabWriter.h"
+#include "LocalFiles.h"
+#include "Payload.h"
+#include "StagedOutputs.h"
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
 #include "os/PeVersion.h"
@@ -94,17 +97,6 @@ bool IsPlainName(const std::string& name) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '-' || c == '.';
   });
-}
-
-// Names Windows keeps for devices whatever their extension: "nul.kxp" is no file.
-bool IsDeviceName(const std::string& name) {
-  const std::string base = UpperCaseText(TextBefore(name, '.'));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-  for (const char* device : kDevices) {
-    if (base == device) return true;
-  }
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -325,44 +317,6 @@ bool SourceMatchesEntry(const std::string& src, const std::string& relativePath)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Payload
-
-struct TPayloadFile {
-  std::string Relative;  // below the component's folder, backslashes, names as on disk
-  std::string Path;
-};
-
-void ListFilesBelow(const std::string& folder, const std::string& relative,
-                    std::vector<TPayloadFile>& files) {
-  std::vector<os::FindData> entries;
-  if (!os::ListFolder(folder, entries)) {
-    ThrowError("Cannot list folder %s: %s", folder.c_str(), os::LastErrorMessage().c_str());
-  }
-  for (const os::FindData& entry : entries) {
-    const std::string path = WithTrailingBackslash(folder) + entry.name;
-    if (entry.attributes & os::kAttrDirectory) {
-      if (!(entry.attributes & os::kAttrReparsePoint)) {
-        ListFilesBelow(path, relative + entry.name + "\\", files);
-      }
-    } else {
-      files.push_back({relative + entry.name, path});
-    }
-  }
-}
-
-// Sorted the same way on every machine: the listing order of a folder is the file system's.
-std::vector<TPayloadFile> ListPayload(const std::string& folder) {
-  std::vector<TPayloadFile> files;
-  if (!FolderExists(folder)) return files;
-  ListFilesBelow(folder, "", files);
-  std::sort(files.begin(), files.end(), [](const TPayloadFile& a, const TPayloadFile& b) {
-    const std::string ua = UpperCaseText(a.Relative), ub = UpperCaseText(b.Relative);
-    return ua != ub ? ua < ub : a.Relative < b.Relative;
-  });
-  return files;
-}
-
-// ---------------------------------------------------------------------------------------------
 // Files read for the packages
 
 std::string ReadFileBytes(const std::string& path, const char* what) {
@@ -452,6 +406,8 @@ class TBuilder {
     PlanPackages();
     CollectPlugins();
     CollectData();
+    languageFiles_ = LanguageFiles();
+    CheckInputsAndOutputs();
     const std::string mainXml = MainDatabaseXml();
     std::vector<std::string> packageXml;
     for (const TPackagePlan& plan : plans_) packageXml.push_back(PackageDatabaseXml(plan));
@@ -461,21 +417,14 @@ class TBuilder {
     }
     const std::string stub = ReadFileBytes(stubPath_, "engine stub");
     CheckStub(stub);
-    // Further packages first: the main package is the one a user starts, so it appears last
-    // and only when everything else is in place. A failure takes back what this run wrote.
-    std::vector<std::string> written;
-    try {
-      for (size_t i = plans_.size(); i-- > 0;) {
-        // WritePackage removes its own file when it fails.
-        result_.Packages.insert(result_.Packages.begin(),
-                                WritePackage(plans_[i], i == 0 ? stub : std::string(),
-                                             packageXml[i], i == 0 ? mainXml : std::string()));
-        written.push_back(plans_[i].OutputPath);
-      }
-    } catch (...) {
-      for (const std::string& path : written) os::DeleteFile(path);
-      throw;
+    // Further packages first: the main package is the one a user starts, so it takes its place
+    // last, when everything else is in place.
+    for (size_t i = plans_.size(); i-- > 0;) {
+      result_.Packages.insert(result_.Packages.begin(),
+                              WritePackage(plans_[i], i == 0 ? stub : std::string(), packageXml[i],
+                                           i == 0 ? mainXml : std::string()));
     }
+    outputs_.Commit(result_.Warnings);
     return std::move(result_);
   }
 
@@ -487,6 +436,8 @@ class TBuilder {
     projectFolder_ = FolderOf(projectPath_);
     if (!FileExists(projectPath_)) ThrowError("Project file %s not found", projectPath_.c_str());
     projectTime_ = FileTime(projectPath_);
+    // Read as the engine reads the databases made of it: a value keeps its runs of spaces.
+    XMLSettings().KeepValueSpaces = true;
     try {
       if (!root_.LoadFromFile(projectPath_)) {
         ThrowError("Cannot read project file %s: %s", projectPath_.c_str(),
@@ -540,13 +491,7 @@ class TBuilder {
     if (outputPath_.empty() || outputPath_.back() == '\\' || ExtractFileName(outputPath_).empty()) {
       ThrowError("The output %s names no file", outputPath_.c_str());
     }
-    if (SameText(outputPath_, projectPath_)) {
-      ThrowError("The output %s would overwrite the project file", outputPath_.c_str());
-    }
-    if (!ForceFolders(FolderOf(outputPath_))) {
-      ThrowError("Cannot create the output folder %s: %s", FolderOf(outputPath_).c_str(),
-                 os::LastErrorMessage().c_str());
-    }
+    outputs_.MakeFolder(FolderOf(outputPath_));
 
     if (!options_.PayloadFolder.empty()) {
       payloadFolder_ = ResolvePath(here, options_.PayloadFolder);
@@ -555,6 +500,7 @@ class TBuilder {
           ResolvePath(projectFolder_, build_.Payload.empty() ? "payload" : build_.Payload);
     }
     payloadFolder_ = WithoutTrailingBackslash(payloadFolder_);
+    payload_.emplace(payloadFolder_, options_.FollowLinks);
 
     if (!options_.StubFile.empty()) {
       stubPath_ = ResolvePath(here, options_.StubFile);
@@ -562,9 +508,6 @@ class TBuilder {
       stubPath_ = ResolvePath(projectFolder_, build_.Stub);
     } else {
       stubPath_ = FolderOf(own) + (windowsTarget ? "kxsetup.exe" : "kxsetup");
-    }
-    if (SameText(outputPath_, stubPath_)) {
-      ThrowError("The output %s would overwrite the engine stub", outputPath_.c_str());
     }
   }
 
@@ -729,7 +672,7 @@ class TBuilder {
       if (item.Action != TkxAction::add || item.Flags.Has(TkxFlag::external)) continue;
       CheckSource(component, item);
       if (!listed) {
-        payload = ListPayload(folder);
+        payload = payload_->List(folder);
         taken.assign(payload.size(), false);
         listed = true;
       }
@@ -768,6 +711,53 @@ class TBuilder {
     if (problem) {
       ThrowError("Component \"%s\": the file item \"%s\" %s", component.ID().c_str(), src.c_str(),
                  problem);
+    }
+  }
+
+  // --- inputs and outputs
+
+  // Every file the packages are made of, as the project and the options name it.
+  std::vector<std::string> InputPaths() const {
+    std::vector<std::string> paths{projectPath_, stubPath_};
+    if (build_.Splash) paths.push_back(build_.Splash->Path);
+    if (!build_.PresetupBitmap.empty()) paths.push_back(build_.PresetupBitmap);
+    for (const TNamedFile& file : build_.PresetupFiles) paths.push_back(file.Path);
+    for (const TNamedFile& file : languageFiles_) paths.push_back(file.Path);
+    for (const TPackagePlan& plan : plans_) {
+      for (const auto& files : plan.PluginFiles) {
+        for (const TNamedFile& file : files) paths.push_back(file.Path);
+      }
+      for (const TDataFile& file : plan.DataFiles) paths.push_back(file.Path);
+    }
+    return paths;
+  }
+
+  // An output that is also an input would be destroyed by the build that reads it. Paths are
+  // compared by where they lead, however they are written (another spelling, "..", a link); a
+  // Windows target's names by the rule of its file systems, without regard to case. An input
+  // that is no regular file would hang the build when read.
+  void CheckInputsAndOutputs() const {
+    const bool ignoreCase = LocalNamesIgnoreCase() || target_ != "host";
+    auto key = [ignoreCase](const std::string& path) {
+      return ignoreCase ? UpperCaseText(path) : path;
+    };
+    std::map<std::string, std::string> inputs;  // where an input leads -> the input
+    for (const std::string& path : InputPaths()) {
+      const TLocalFile local = InspectLocalFile(path);
+      if (local.Kind == TLocalKind::kSpecial) {
+        ThrowError("The input %s is no regular file (a pipe, socket or device)", path.c_str());
+      }
+      for (const std::string& where : {local.EntryPath, local.FinalPath}) {
+        if (!where.empty()) inputs.emplace(key(where), path);
+      }
+    }
+    for (const TPackagePlan& plan : plans_) {
+      const std::string entry = InspectLocalFile(plan.OutputPath).EntryPath;
+      const auto input = entry.empty() ? inputs.end() : inputs.find(key(entry));
+      if (input != inputs.end()) {
+        ThrowError("The output %s is also an input of the build (%s); choose another output",
+                   plan.OutputPath.c_str(), input->second.c_str());
+      }
     }
   }
 
@@ -911,23 +901,17 @@ class TBuilder {
     cab.AddFile(file.Name, file.Path);
   }
 
+  // Written under a temporary name; outputs_ puts it in place, or takes it away.
   TBuiltPackage WritePackage(const TPackagePlan& plan, const std::string& stub,
                              const std::string& packageXml, const std::string& mainXml) {
-    const bool isMain = plan.Name.empty();
-    const std::string& path = plan.OutputPath;
-    os::File output = os::File::Open(path, os::File::Mode::kCreate);
+    os::File output = os::File::Open(outputs_.Stage(plan.OutputPath), os::File::Mode::kCreate);
     if (!output.IsOpen()) {
-      ThrowError("Cannot create %s: %s", path.c_str(), os::LastErrorMessage().c_str());
+      ThrowError("Cannot create %s: %s", plan.OutputPath.c_str(), os::LastErrorMessage().c_str());
     }
-    try {
-      TBuiltPackage built = WritePackageTo(output, plan, isMain, stub, packageXml, mainXml);
-      output.Close();
-      return built;
-    } catch (...) {
-      output.Close();
-      os::DeleteFile(path);
-      throw;
-    }
+    TBuiltPackage built =
+        WritePackageTo(output, plan, plan.Name.empty(), stub, packageXml, mainXml);
+    output.Close();
+    return built;
   }
 
   TBuiltPackage WritePackageTo(os::File& output, const TPackagePlan& plan, bool isMain,
@@ -943,7 +927,7 @@ class TBuilder {
         AddBitmap(cab, "presetup.bmp", build_.PresetupBitmap, nullptr);
       }
       for (const TNamedFile& file : build_.PresetupFiles) AddPresetupFile(cab, file);
-      for (const TNamedFile& file : LanguageFiles()) cab.AddFile(file.Name, file.Path);
+      for (const TNamedFile& file : languageFiles_) cab.AddFile(file.Name, file.Path);
     }
     for (size_t i = 0; i < plan.PluginFiles.size(); ++i) {
       for (const TNamedFile& file : plan.PluginFiles[i]) {
@@ -989,6 +973,8 @@ class TBuilder {
   }
 
   const TBuildOptions& options_;
+  // First, so that it goes last: the temporary files it removes are closed by then.
+  TStagedOutputs outputs_;
   TBuildResult result_;
   std::string projectPath_, projectFolder_;
   int64_t projectTime_ = 0;
@@ -998,6 +984,8 @@ class TBuilder {
   std::string target_, outputPath_, payloadFolder_, stubPath_;
   TCabCompression compression_ = TCabCompression::kMszip;
   std::vector<TPackagePlan> plans_;
+  std::optional<TPayloadReader> payload_;
+  std::vector<TNamedFile> languageFiles_;  // "lng\<name>" and where it comes from
 };
 
 }  // namespace

@@ -8,9 +8,10 @@
 //
 // Used by kxbuild's main on its main thread (the XML binding is not thread-safe). Everything
 // that is wrong with the project, the payload or the options throws KxError with a message
-// naming the offending item; a package file that was being written is deleted then. The same
-// inputs always give the same output bytes: nothing is taken from the clock (the stored times
-// are those of the input files, in the builder's local time zone).
+// naming the offending item; nothing of the failed build is left then, and the packages of an
+// earlier build stay as they were (see StagedOutputs.h). An output that is also an input is
+// refused. The same inputs always give the same output bytes: nothing is taken from the clock
+// (the stored times are those of the input files, in the builder's local time zone).
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ struct TBuildOptions {
   std::string Target;  // "win32", "win64" or "host"
   std::string PayloadFolder;
   std::string StubFile;
-  std::string Compression;  // "none" or "mszip"
+  std::string Compression;   // "none" or "mszip"
+  bool FollowLinks = false;  // pack what payload links lead to outside the payload folder too
 };
 
 // What one written package holds.

@@ -12,7 +12,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
-    "               [--stub FILE] [--compression none|mszip]\n";
+    "               [--stub FILE] [--compression none|mszip] [--follow-links]\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
       value = &options.StubFile;
     } else if (arg == "--compression") {
       value = &options.Compression;
+    } else if (arg == "--follow-links") {
+      options.FollowLinks = true;
+      continue;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;

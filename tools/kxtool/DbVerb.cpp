@@ -40,6 +40,9 @@ int RunDbVerb(const std::vector<std::string>& args) {
   std::unique_ptr<TXMLObject> object = RootObject(rootName);
   if (!object) return Usage("unknown root \"" + rootName + "\"");
 
+  // Read as the engine reads its databases, so that what is shown is what it would keep: runs of
+  // spaces in values stay.
+  XMLSettings().KeepValueSpaces = true;
   // The root's name is not checked (packages name theirs freely); it is written back as read.
   TXMLTag input;
   if (!input.LoadFromFile(fileName)) {

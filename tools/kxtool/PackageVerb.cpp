@@ -22,6 +22,7 @@
 namespace {
 
 constexpr char kUnpackLibraryName[] = "unpack.dll";
+constexpr char kOtherEntryName[] = "entry.tmp";  // where presetup entries are read to
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 int Fail(const std::string& problem) {
@@ -34,6 +35,9 @@ int Fail(const std::string& problem) {
 
 struct TTrailerFacts {
   int64_t FileSize = -1;
+  // The file begins with a program image: a setup program, which the engine reads its project
+  // from, so its package must hold main.pdb.
+  bool Program = false;
   std::optional<TPackageTrailer> Trailer;
   std::optional<int64_t> DistantTail;  // bytes after a trailer the engine does not reach
 };
@@ -82,6 +86,11 @@ bool ReadTrailer(const std::string& path, TTrailerFacts& facts, std::string& pro
   if (facts.FileSize < 0) {
     problem = "cannot read the size of \"" + path + "\": " + os::LastErrorMessage();
     return false;
+  }
+  unsigned char start[4] = {};
+  if (facts.FileSize >= 4 && ReadExactlyAt(file, 0, start, sizeof start)) {
+    facts.Program = (start[0] == 'M' && start[1] == 'Z') ||
+                    (start[0] == 0x7F && start[1] == 'E' && start[2] == 'L' && start[3] == 'F');
   }
   facts.Trailer = FindPackageTrailer(file, facts.FileSize);
   if (!facts.Trailer) facts.DistantTail = FindDistantTrailer(file, facts.FileSize);
@@ -144,9 +153,10 @@ struct TArchiveFacts {
   TDatabaseFacts Databases[2] = {TDatabaseFacts("main.pdb"), TDatabaseFacts("db.pdb")};
 };
 
-// Lists every entry and extracts the databases the way the engine does: only from the entries
-// before the first data entry, and only under their fixed names, so that no name read from the
-// package is ever joined to the folder.
+// Lists every entry and extracts the presetup entries (those before the first data entry) the
+// way the engine does, so that one the library cannot read fails here as it fails there. The
+// databases are kept under their fixed names, every other entry is written to one fixed name and
+// deleted at once: no name read from the package is ever joined to the folder.
 class TArchiveReader {
  public:
   TArchiveReader(const std::string& folder, TArchiveFacts& facts)
@@ -156,7 +166,7 @@ class TArchiveReader {
     TUnpacker unpacker(libraryPath, packagePath);
     facts_.Complete = unpacker.Extract(
         [this](const TUnpackEntry& entry, std::string& target) { return Before(entry, target); },
-        [this](const TUnpackEntry& entry, const std::string&) { return After(entry); });
+        [this](const TUnpackEntry& entry, const std::string& path) { return After(entry, path); });
   }
 
  private:
@@ -173,18 +183,25 @@ class TArchiveReader {
       facts_.FirstData = facts_.Entries.size() - 1;
     }
     TDatabaseFacts* database = DatabaseNamed(entry.Name);
-    if (!database) return 0;
     if (facts_.FirstData != kNone) {
-      database->FoundLate = true;
+      if (database) database->FoundLate = true;
       return 0;
+    }
+    if (!database) {
+      target = folder_ + kOtherEntryName;
+      return 1;
     }
     database->Found = true;
     target = folder_ + database->Name;
     return 1;
   }
 
-  int After(const TUnpackEntry& entry) {
-    if (TDatabaseFacts* database = DatabaseNamed(entry.Name)) database->Extracted = true;
+  int After(const TUnpackEntry& entry, const std::string& path) {
+    if (TDatabaseFacts* database = DatabaseNamed(entry.Name)) {
+      database->Extracted = true;
+    } else {
+      os::DeleteFile(path);
+    }
     return 1;
   }
 
@@ -267,6 +284,19 @@ std::string Printable(const std::string& name) {
   std::string result = name;
   for (char& c : result) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return result;
+}
+
+// A database's text with the same treatment, except for its layout: TABs, line feeds and the CR
+// of a CR LF pair stay. A lone CR would let the text overwrite the line shown before it.
+std::string PrintableText(const std::string& text) {
+  std::string result = text;
+  for (size_t i = 0; i < result.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(result[i]);
+    const bool layout =
+        c == '\t' || c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+    if ((c < 0x20 && !layout) || c == 0x7F) result[i] = '?';
   }
   return result;
 }
@@ -358,7 +388,8 @@ std::string XmlProblem(const std::string& text) {
   return tree.Name.empty() ? "no root element" : "";
 }
 
-// main.pdb is in the main package only; a further package without one is whole.
+// main.pdb is in the main package only (the setup program); a further package without one is
+// whole.
 void ReportDatabase(TReport& report, const TDatabaseFacts& database, bool required) {
   const std::string header = std::string("--- ") + database.Name;
   if (!database.Extracted) {
@@ -380,7 +411,7 @@ void ReportDatabase(TReport& report, const TDatabaseFacts& database, bool requir
                 " bytes deciphered; the engine cannot read it: " + Printable(problem) + ")");
     report.Failure();
   }
-  report.Raw(database.Text);
+  report.Raw(PrintableText(database.Text));
   // The next header starts a line of its own; the byte count says whether this one was added.
   if (!database.Text.empty() && database.Text.back() != '\n') report.Raw("\n");
 }
@@ -413,7 +444,7 @@ int RunPackageVerb(const std::vector<std::string>& args) {
   report.Line("package: " + Printable(path));
   ReportTrailer(report, trailer);
   ReportEntries(report, archive, trailer);
-  ReportDatabase(report, archive.Databases[0], false);
+  ReportDatabase(report, archive.Databases[0], trailer.Program);
   ReportDatabase(report, archive.Databases[1], true);
   if (!WriteOut(report.Text())) return Fail("cannot write the output");
   return report.Failed() ? 1 : 0;

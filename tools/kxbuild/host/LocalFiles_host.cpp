@@ -1,0 +1,44 @@
+// The Linux side: the host OS layer's own mapping takes a path to the Linux file system (finding
+// existing names without regard to case, as the layer does for every call); stat and realpath
+// do the rest, and the results go back to the layer's Windows names.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "LocalFiles.h"
+#include "os/host/HostPaths.h"
+
+namespace {
+
+// The path with every link followed; "" when it leads nowhere.
+std::string RealPath(const std::string& unixPath) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(unixPath.c_str(), nullptr),
+                                                       &std::free);
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+}  // namespace
+
+TLocalFile InspectLocalFile(const std::string& path) {
+  const std::string unixPath = os::host::ToUnixPath(path);
+  TLocalFile file;
+  const size_t slash = unixPath.find_last_of('/');
+  if (slash != std::string::npos) {
+    const std::string folder = RealPath(slash == 0 ? "/" : unixPath.substr(0, slash));
+    const std::string name = unixPath.substr(slash + 1);
+    if (!folder.empty()) {
+      file.EntryPath = os::host::ToWindowsPath(folder == "/" ? "/" + name : folder + "/" + name);
+    }
+  }
+  struct stat status;
+  const std::string target = RealPath(unixPath);
+  if (target.empty() || stat(target.c_str(), &status) != 0) return file;
+  file.FinalPath = os::host::ToWindowsPath(target);
+  file.Kind = S_ISREG(status.st_mode)   ? TLocalKind::kFile
+              : S_ISDIR(status.st_mode) ? TLocalKind::kFolder
+                                        : TLocalKind::kSpecial;
+  return file;
+}
+
+bool LocalNamesIgnoreCase() { return false; }
