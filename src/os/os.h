@@ -155,6 +155,26 @@ class File {
   intptr_t handle_ = kNoHandle;
 };
 
+// Where a path leads on this machine: the kind of what it reaches, every link followed, and the
+// folder entry it names. For tools that must refuse inputs that are no regular files (a pipe
+// blocks, a device gives bytes without end) and tell paths apart however they are written.
+// Nothing is opened for reading.
+enum class PathKind { kMissing, kFile, kFolder, kSpecial };
+struct PathTarget {
+  PathKind kind = PathKind::kMissing;
+  // What the path leads to, every link followed, "." and ".." resolved; "" when it leads nowhere.
+  std::string finalPath;
+  // The folder entry the path names: its folder's final path and its own name as stored (a link
+  // there is the entry, since writing to the name replaces the link). "" when the folder does not
+  // exist.
+  std::string entryPath;
+};
+PathTarget ResolvePath(const std::string& path);
+
+// Whether the file system compares names without regard to case (final paths then differ in
+// case only when they name the same file).
+bool FileNamesIgnoreCase();
+
 // ---------------------------------------------------------------------------------------------
 // Time
 

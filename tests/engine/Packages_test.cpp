@@ -592,6 +592,7 @@ TEST_F(PackagesTest, UnreadablePackageDatabaseEndsTheRunWithAnError) {
       {"", "it is missing or empty."},
       {"just text", "it is missing or empty."},
       {"<package>\n <!DOCTYPE package></package>", "Line 2, position"},
+      {"<package><components>", "Line 1, position"},
   };
   // The message names the package file the database came from, not a temporary path.
   auto messageOf = [&package] {

@@ -253,7 +253,7 @@ rm -f "$proj/out/setup"
 kb "$(file_arg "$proj/project.xml")"
 check "a duplicate ID (case ignored) exits 2" [ "$code" -eq 2 ]
 check "a duplicate ID is named" stderr_has 'Duplicate component ID "CORE"'
-for bad in '..' 'a\\b' 'a/b' 'c:x' '.hidden' ''; do
+for bad in '..' 'a\\b' 'a/b' 'c:x' '.hidden' '' 'nul' 'com1.x' 'core.'; do
   write_project "" "$good_build"
   sed -i "s|<component id=\"docs\"|<component id=\"$bad\"|" "$proj/project.xml"
   kb "$(file_arg "$proj/project.xml")"
@@ -271,6 +271,10 @@ build_fails "a misspelt <build> attribute" 'unknown attribute "compresion"' "" \
   '<build output="out/setup" compresion="none"/>'
 build_fails "a splash that is no bitmap" 'is no Windows bitmap' "" \
   '<build output="out/setup"><splash src="license.txt"/><plugin id="ui"><file src="ui/libui.so" name="ui.dll"/></plugin></build>'
+for bad in 'docs\aux.txt' 'x.txt.' 'a?.txt'; do
+  build_fails "a presetup name \"$bad\" the engine refuses" 'is not a relative path inside the package' "" \
+    "<build output=\"out/setup\"><presetup src=\"license.txt\" name=\"$bad\"/><plugin id=\"ui\"><file src=\"ui/libui.so\" name=\"ui.dll\"/></plugin></build>"
+done
 build_fails "a presetup file named like a data entry" 'cannot be named "data\x.txt"' "" \
   '<build output="out/setup"><presetup src="license.txt" name="data\x.txt"/><plugin id="ui"><file src="ui/libui.so" name="ui.dll"/></plugin></build>'
 

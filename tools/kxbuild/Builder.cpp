@@ -8,7 +8,6 @@
 #include <set>
 
 #include "CabWriter.h"
-#include "LocalFiles.h"
 #include "Payload.h"
 #include "StagedOutputs.h"
 #include "database/KXClasses.h"
@@ -17,6 +16,7 @@
 #include "os/os.h"
 #include "package/PackageCipher.h"
 #include "support/Errors.h"
+#include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
 #include "support/zrStrUtils.h"
 
@@ -72,27 +72,29 @@ std::string WithExtensionDot(const std::string& path) {
   return HasExtension(path) ? path : path + ".";
 }
 
-// A relative name with no empty, "." or ".." part, no drive and no forward slash: what may
-// follow a folder inside a package without leaving it.
+// A relative name that stays inside the folder it follows and that the engine accepts there
+// (see support/SafeNames.h), written with backslashes as the package stores it.
 bool IsSafeRelativeName(const std::string& name) {
-  if (name.empty() || name.find_first_of(":/") != std::string::npos) return false;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find('\\', start);
-    const std::string part = name.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
+  return name.find('/') == std::string::npos && IsSafeEntryName(name);
+}
+
+// A file item's source: a folder path inside the component's payload folder, then a file name
+// that may hold wildcards (the payload's own names are checked where it is read).
+bool IsSafeSourcePattern(const std::string& src) {
+  const std::string name = ExtractFileName(src);
+  if (name.empty() || name == "." || name == "..") return false;
+  const std::string folder = ExtractFilePath(src);
+  return folder.empty() || IsSafeRelativeName(WithoutTrailingBackslash(folder));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Names
 
 // Component IDs and package names become folder and file names: letters, digits, "_", "-" and
-// "." (not first, so that neither "." nor ".." nor a hidden name can occur).
+// "." (not first, so that neither "." nor ".." nor a hidden name can occur), and a name the engine
+// takes as a file name (no device, no final dot).
 bool IsPlainName(const std::string& name) {
-  if (name.empty() || name.size() > 64 || name[0] == '.') return false;
+  if (name.empty() || name.size() > 64 || name[0] == '.' || !IsSafeFileName(name)) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '-' || c == '.';
@@ -538,10 +540,10 @@ class TBuilder {
         continue;
       }
       const std::string& name = package.FileName;
-      if (!IsPlainName(name) || IsDeviceName(name)) {
+      if (!IsPlainName(name)) {
         ThrowError(
             "Package name \"%s\" is not a plain name (letters, digits, \"_\", \"-\" and "
-            "\".\", not first; at most 64 characters; no device name)",
+            "\".\", not first or last; at most 64 characters; no device name)",
             name.c_str());
       }
       if (FindPlan(name)) ThrowError("Package \"%s\" is declared twice", name.c_str());
@@ -563,7 +565,7 @@ class TBuilder {
       if (!IsPlainName(id)) {
         ThrowError(
             "Component ID \"%s\" is not a plain name (letters, digits, \"_\", \"-\" and "
-            "\".\", not first; at most 64 characters)",
+            "\".\", not first or last; at most 64 characters; no device name)",
             id.c_str());
       }
       // The engine finds components by ID without regard to case.
@@ -703,7 +705,7 @@ class TBuilder {
       problem = "has no src";
     } else if (src.find('/') != std::string::npos) {
       problem = "uses \"/\"; the engine matches paths with \"\\\" only";
-    } else if (!IsSafeRelativeName(src)) {
+    } else if (!IsSafeSourcePattern(src)) {
       problem = "is not a path relative to the component's payload folder";
     } else if (HasWildcards(ExtractFilePath(src))) {
       problem = "has a wildcard in its folder; wildcards may stand in the file name only";
@@ -737,22 +739,22 @@ class TBuilder {
   // Windows target's names by the rule of its file systems, without regard to case. An input
   // that is no regular file would hang the build when read.
   void CheckInputsAndOutputs() const {
-    const bool ignoreCase = LocalNamesIgnoreCase() || target_ != "host";
+    const bool ignoreCase = os::FileNamesIgnoreCase() || target_ != "host";
     auto key = [ignoreCase](const std::string& path) {
       return ignoreCase ? UpperCaseText(path) : path;
     };
     std::map<std::string, std::string> inputs;  // where an input leads -> the input
     for (const std::string& path : InputPaths()) {
-      const TLocalFile local = InspectLocalFile(path);
-      if (local.Kind == TLocalKind::kSpecial) {
+      const os::PathTarget local = os::ResolvePath(path);
+      if (local.kind == os::PathKind::kSpecial) {
         ThrowError("The input %s is no regular file (a pipe, socket or device)", path.c_str());
       }
-      for (const std::string& where : {local.EntryPath, local.FinalPath}) {
+      for (const std::string& where : {local.entryPath, local.finalPath}) {
         if (!where.empty()) inputs.emplace(key(where), path);
       }
     }
     for (const TPackagePlan& plan : plans_) {
-      const std::string entry = InspectLocalFile(plan.OutputPath).EntryPath;
+      const std::string entry = os::ResolvePath(plan.OutputPath).entryPath;
       const auto input = entry.empty() ? inputs.end() : inputs.find(key(entry));
       if (input != inputs.end()) {
         ThrowError("The output %s is also an input of the build (%s); choose another output",

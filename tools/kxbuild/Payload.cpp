@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "LocalFiles.h"
 #include "os/os.h"
 #include "support/Errors.h"
+#include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
 #include "support/zrStrUtils.h"
 
 namespace {
 
 bool SameLocalName(const std::string& a, const std::string& b) {
-  return LocalNamesIgnoreCase() ? SameText(a, b) : a == b;
+  return os::FileNamesIgnoreCase() ? SameText(a, b) : a == b;
 }
 
 // Whether path is folder or lies below it (both final paths).
@@ -25,16 +25,16 @@ bool IsWithin(const std::string& path, const std::string& folder) {
 
 TPayloadReader::TPayloadReader(const std::string& folder, bool followLinks)
     : followLinks_(followLinks) {
-  const TLocalFile root = InspectLocalFile(folder);
-  if (root.Kind == TLocalKind::kFolder) finalRoot_ = root.FinalPath;
+  const os::PathTarget root = os::ResolvePath(folder);
+  if (root.kind == os::PathKind::kFolder) finalRoot_ = root.finalPath;
 }
 
 std::vector<TPayloadFile> TPayloadReader::List(const std::string& componentFolder) const {
   std::vector<TPayloadFile> files;
-  const TLocalFile folder = InspectLocalFile(componentFolder);
-  if (finalRoot_.empty() || folder.Kind != TLocalKind::kFolder) return files;
-  CheckLeadsInside(componentFolder, folder.FinalPath);
-  std::vector<std::string> ancestors{folder.FinalPath};
+  const os::PathTarget folder = os::ResolvePath(componentFolder);
+  if (finalRoot_.empty() || folder.kind != os::PathKind::kFolder) return files;
+  CheckLeadsInside(componentFolder, folder.finalPath);
+  std::vector<std::string> ancestors{folder.finalPath};
   ListBelow(componentFolder, "", ancestors, files);
   // The listing order of a folder is the file system's.
   std::sort(files.begin(), files.end(), [](const TPayloadFile& a, const TPayloadFile& b) {
@@ -59,27 +59,33 @@ void TPayloadReader::ListBelow(const std::string& folder, const std::string& rel
     if (IsDeviceName(entry.name)) {
       ThrowError("The payload entry %s has a name Windows keeps for a device", path.c_str());
     }
-    const TLocalFile local = InspectLocalFile(path);
-    if (local.Kind == TLocalKind::kMissing) {
+    if (!IsSafeFileName(entry.name)) {
+      ThrowError(
+          "The payload entry %s has a name Windows cannot keep (a final blank or dot, or one of "
+          "<>:\"|?* or a control character)",
+          path.c_str());
+    }
+    const os::PathTarget local = os::ResolvePath(path);
+    if (local.kind == os::PathKind::kMissing) {
       ThrowError("The payload entry %s leads nowhere (a broken link?)", path.c_str());
     }
-    if (local.Kind == TLocalKind::kSpecial) {
+    if (local.kind == os::PathKind::kSpecial) {
       ThrowError("The payload entry %s is no regular file (a pipe, socket or device)",
                  path.c_str());
     }
-    CheckLeadsInside(path, local.FinalPath);
-    if (local.Kind == TLocalKind::kFile) {
+    CheckLeadsInside(path, local.finalPath);
+    if (local.kind == os::PathKind::kFile) {
       files.push_back({relative + entry.name, path});
       continue;
     }
     // Through a link, a folder may hold itself; its listing would never end.
     for (const std::string& ancestor : ancestors) {
-      if (IsWithin(ancestor, local.FinalPath)) {
+      if (IsWithin(ancestor, local.finalPath)) {
         ThrowError("The payload folder %s leads back into a folder that holds it (%s)",
-                   path.c_str(), local.FinalPath.c_str());
+                   path.c_str(), local.finalPath.c_str());
       }
     }
-    ancestors.push_back(local.FinalPath);
+    ancestors.push_back(local.finalPath);
     ListBelow(path, relative + entry.name + "\\", ancestors, files);
     ancestors.pop_back();
   }
@@ -91,14 +97,4 @@ void TPayloadReader::CheckLeadsInside(const std::string& path, const std::string
       "The payload entry %s leads outside the payload folder, to %s; give --follow-links to "
       "pack what links lead to wherever it is",
       path.c_str(), finalPath.c_str());
-}
-
-bool IsDeviceName(const std::string& name) {
-  const std::string base = UpperCaseText(TextBefore(name, '.'));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-  for (const char* device : kDevices) {
-    if (base == device) return true;
-  }
-  return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-         base[3] >= '1' && base[3] <= '9';
 }

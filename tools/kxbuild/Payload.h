@@ -35,6 +35,3 @@ class TPayloadReader {
   std::string finalRoot_;  // the payload folder's final path; "" when it does not exist
   bool followLinks_;
 };
-
-// Names Windows keeps for devices whatever their extension: "nul.kxp" is no file.
-bool IsDeviceName(const std::string& name);

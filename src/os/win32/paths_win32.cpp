@@ -4,9 +4,10 @@
 // to files, and the full path name stands in.
 #include <string>
 
-#include "LocalFiles.h"
+#include "os/os.h"
 #include "os/win32/WindowsApi.h"
 
+namespace os {
 namespace {
 
 using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
@@ -54,13 +55,13 @@ std::string FinalPathOf(HANDLE handle, const std::string& path) {
 
 }  // namespace
 
-TLocalFile InspectLocalFile(const std::string& path) {
-  TLocalFile file;
+PathTarget ResolvePath(const std::string& path) {
+  PathTarget file;
   // The entry itself: a link in the last name is opened, not followed.
   {
     THandle entry(OpenWithoutAccess(path, FILE_FLAG_OPEN_REPARSE_POINT));
     if (entry.IsOpen()) {
-      file.EntryPath = FinalPathOf(entry.Get(), path);
+      file.entryPath = FinalPathOf(entry.Get(), path);
     } else {
       const std::string full = FullPathName(path);
       const size_t separator = full.find_last_of('\\');
@@ -69,7 +70,7 @@ TLocalFile InspectLocalFile(const std::string& path) {
         THandle folder(OpenWithoutAccess(folderName, 0));
         const std::string folderPath = folder.IsOpen() ? FinalPathOf(folder.Get(), folderName) : "";
         if (!folderPath.empty()) {
-          file.EntryPath =
+          file.entryPath =
               folderPath + (folderPath.back() == '\\' ? "" : "\\") + full.substr(separator + 1);
         }
       }
@@ -77,16 +78,18 @@ TLocalFile InspectLocalFile(const std::string& path) {
   }
   THandle target(OpenWithoutAccess(path, 0));
   if (!target.IsOpen()) return file;
-  file.FinalPath = FinalPathOf(target.Get(), path);
+  file.finalPath = FinalPathOf(target.Get(), path);
   if (GetFileType(target.Get()) != FILE_TYPE_DISK) {
-    file.Kind = TLocalKind::kSpecial;
+    file.kind = PathKind::kSpecial;
     return file;
   }
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(target.Get(), &information)) return file;
-  file.Kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TLocalKind::kFolder
-                                                                        : TLocalKind::kFile;
+  file.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder
+                                                                        : PathKind::kFile;
   return file;
 }
 
-bool LocalNamesIgnoreCase() { return true; }
+bool FileNamesIgnoreCase() { return true; }
+
+}  // namespace os

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "LocalFiles.h"
+#include "os/os.h"
 #include "os/host/HostPaths.h"
 
+namespace os {
 namespace {
 
 // The path with every link followed; "" when it leads nowhere.
@@ -20,25 +21,27 @@ std::string RealPath(const std::string& unixPath) {
 
 }  // namespace
 
-TLocalFile InspectLocalFile(const std::string& path) {
-  const std::string unixPath = os::host::ToUnixPath(path);
-  TLocalFile file;
+PathTarget ResolvePath(const std::string& path) {
+  const std::string unixPath = host::ToUnixPath(path);
+  PathTarget file;
   const size_t slash = unixPath.find_last_of('/');
   if (slash != std::string::npos) {
     const std::string folder = RealPath(slash == 0 ? "/" : unixPath.substr(0, slash));
     const std::string name = unixPath.substr(slash + 1);
     if (!folder.empty()) {
-      file.EntryPath = os::host::ToWindowsPath(folder == "/" ? "/" + name : folder + "/" + name);
+      file.entryPath = host::ToWindowsPath(folder == "/" ? "/" + name : folder + "/" + name);
     }
   }
   struct stat status;
   const std::string target = RealPath(unixPath);
   if (target.empty() || stat(target.c_str(), &status) != 0) return file;
-  file.FinalPath = os::host::ToWindowsPath(target);
-  file.Kind = S_ISREG(status.st_mode)   ? TLocalKind::kFile
-              : S_ISDIR(status.st_mode) ? TLocalKind::kFolder
-                                        : TLocalKind::kSpecial;
+  file.finalPath = host::ToWindowsPath(target);
+  file.kind = S_ISREG(status.st_mode)   ? PathKind::kFile
+              : S_ISDIR(status.st_mode) ? PathKind::kFolder
+                                        : PathKind::kSpecial;
   return file;
 }
 
-bool LocalNamesIgnoreCase() { return false; }
+bool FileNamesIgnoreCase() { return false; }
+
+}  // namespace os
