@@ -45,10 +45,7 @@ std::string CurrentTestName() {
 std::string ReadFileText(const std::string& path) {
   os::File file = os::File::Open(path, os::File::Mode::kReadShared);
   std::string text;
-  if (!file.IsOpen()) return text;
-  char buffer[65536];
-  int64_t count;
-  while ((count = file.Read(buffer, sizeof(buffer))) > 0) text.append(buffer, count);
+  if (file.IsOpen()) file.ReadToEnd(text);
   return text;
 }
 

@@ -1,54 +1,46 @@
 // Finding the cabinet inside a plain cabinet file or a package (see CabinetLocator.h).
 //
-// A package ends with: BuiltSize, PresetupSize, DataSize (32-bit little-endian each), the marker
-// "KXPEND", then up to 65530 bytes of tail that later tools may append (signatures and the like).
-// BuiltSize counts the file up to and including the marker, so the cabinet ends 18 bytes before
-// it; the cabinet's start is the header whose own size field reaches exactly that end.
+// A package ends with its trailer (package/TrailerLayout.h): the cabinet ends right before the
+// trailer's numbers, and its start is the header whose own size field reaches exactly that end.
 #include "CabinetLocator.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "package/TrailerLayout.h"
+
 namespace kxunpack {
 namespace {
 
-constexpr uint8_t kMarker[] = {'K', 'X', 'P', 'E', 'N', 'D'};
-constexpr size_t kMarkerSize = sizeof(kMarker);
-constexpr size_t kTrailerFieldsSize = 12;  // BuiltSize, PresetupSize, DataSize
-constexpr size_t kTrailerSize = kTrailerFieldsSize + kMarkerSize;
-// The marker and the longest tail behind it.
-constexpr uint64_t kMarkerSearchSpan = 65536;
 constexpr size_t kScanChunk = 64 * 1024;
 constexpr uint64_t kMaxCabinetSize = 0xFFFFFFFFu;
 
-uint32_t ReadLe32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+uint32_t ReadLe32(const uint8_t* p) { return DecodeLittleEndian32(p); }
 
 uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // A marker counts only when its BuiltSize names its own position: a tail is arbitrary data and
 // may contain the marker's bytes by chance.
 bool IsGenuineMarker(uint64_t markerOffset, const ReadAtFn& readAt) {
-  if (markerOffset < kTrailerFieldsSize) return false;
-  uint8_t trailer[kTrailerSize];
-  if (!readAt(markerOffset - kTrailerFieldsSize, trailer, sizeof(trailer))) return false;
-  const uint32_t builtSize = ReadLe32(trailer);
-  return builtSize == markerOffset + kMarkerSize;
+  if (markerOffset < kPackageTrailerNumbersSize) return false;
+  uint8_t trailer[kPackageTrailerSize];
+  if (!readAt(markerOffset - kPackageTrailerNumbersSize, trailer, sizeof(trailer))) return false;
+  const std::optional<TTrailerNumbers> numbers = DecodeTrailer(trailer);
+  return numbers && numbers->BuiltSize == markerOffset + kPackageMarkerSize;
 }
 
 // Where the cabinet of a package ends: right before the trailer of the genuine marker nearest
 // the end of the file.
 std::optional<uint64_t> FindPackageCabinetEnd(uint64_t fileSize, const ReadAtFn& readAt) {
-  if (fileSize < kTrailerSize + kCabinetHeaderSize) return std::nullopt;
-  const uint64_t spanStart = fileSize > kMarkerSearchSpan ? fileSize - kMarkerSearchSpan : 0;
+  if (fileSize < kPackageTrailerSize + kCabinetHeaderSize) return std::nullopt;
+  const uint64_t spanStart = fileSize > kPackageMarkerWindow ? fileSize - kPackageMarkerWindow : 0;
   std::vector<uint8_t> span(static_cast<size_t>(fileSize - spanStart));
   if (!readAt(spanStart, span.data(), span.size())) return std::nullopt;
-  for (size_t pos = span.size() - kMarkerSize + 1; pos-- > 0;) {
-    if (std::memcmp(span.data() + pos, kMarker, kMarkerSize) != 0) continue;
-    const uint64_t markerOffset = spanStart + pos;
-    if (IsGenuineMarker(markerOffset, readAt)) return markerOffset - kTrailerFieldsSize;
+  for (std::optional<size_t> pos = FindLastMarker(span.data(), span.size(), span.size()); pos;
+       pos = FindLastMarker(span.data(), span.size(), *pos)) {
+    const uint64_t markerOffset = spanStart + *pos;
+    if (IsGenuineMarker(markerOffset, readAt)) return markerOffset - kPackageTrailerNumbersSize;
   }
   return std::nullopt;
 }

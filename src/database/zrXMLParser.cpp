@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "os/os.h"
+#include "support/Errors.h"
 #include "support/zrFileUtils.h"
 #include "support/zrStrUtils.h"
 
@@ -136,13 +137,6 @@ void AppendUnescaped(std::string& out, const std::string& value) {
   AppendTrimmed(out, reversed.data(), reversed.size());
 }
 
-std::string FormatFault(const char* format, const std::string& a, const std::string& b) {
-  int size = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
-  std::string text(static_cast<size_t>(std::max(size, 0)), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, a.c_str(), b.c_str());
-  return text;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The reader: one pass over the text, one state per step of the tag grammar.
 
@@ -240,8 +234,8 @@ void Reader::Run() {
 void Reader::CheckEnded() const {
   if (stopped_ || (!current_ && state_ == State::Content)) return;
   const std::string message =
-      current_ ? FormatFault("Unexpected end of text: the element \"%s\" is not closed.",
-                             current_->Name, std::string())
+      current_ ? Format("Unexpected end of text: the element \"%s\" is not closed.",
+                        current_->Name.c_str())
                : std::string("Unexpected end of text: a tag is not closed.");
   // The place where the text ends: just after its last character.
   char where[64];
@@ -400,14 +394,13 @@ bool Reader::OnEndClose(unsigned char c) {
 void Reader::CloseTag() {
   const size_t nameIndex = index_ - endName_.size();
   if (!current_) {
-    Fail(kXMLErrEndTagFirst,
-         FormatFault("End tag \"%s\" comes before any start tag.", endName_, std::string()),
+    Fail(kXMLErrEndTagFirst, Format("End tag \"%s\" comes before any start tag.", endName_.c_str()),
          nameIndex);
   }
   if (!SameText(endName_, current_->Name)) {
     Fail(kXMLErrEndTagMismatch,
-         FormatFault("End tag \"%s\" does not match the start tag \"%s\".", endName_,
-                     current_->Name),
+         Format("End tag \"%s\" does not match the start tag \"%s\".", endName_.c_str(),
+                current_->Name.c_str()),
          nameIndex);
   }
   // The root is the tag being parsed, which may itself sit in a tree of the caller's: reading
@@ -722,21 +715,8 @@ std::string TXMLTag::AttributesText() const {
 }
 
 bool TXMLTag::LoadFromFile(const std::string& fileName) {
-  if (!FileExists(fileName)) return false;
-  os::File file = os::File::Open(fileName, os::File::Mode::kRead);
-  if (!file.IsOpen()) return false;
-  const int64_t size = file.Size();
-  if (size < 0 || static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max() / 2) {
-    return false;
-  }
-  std::string text(static_cast<size_t>(size), '\0');
-  size_t done = 0;
-  while (done < text.size()) {
-    const int64_t got = file.Read(text.data() + done, text.size() - done);
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  file.Close();
+  std::string text;
+  if (!FileExists(fileName) || !TryReadWholeFile(fileName, text)) return false;
   Parse(text);
   return true;
 }

@@ -141,6 +141,12 @@ class File {
   bool IsOpen() const { return handle_ != kNoHandle; }
   // Bytes read, 0 at the end, -1 on failure.
   int64_t Read(void* buffer, size_t count);
+  // Reads count bytes from offset, fewer only where the file ends; -1 on failure. A caller that
+  // measured the file compares the result with count: a file that shrinks under it is not whole.
+  int64_t ReadAt(int64_t offset, void* buffer, size_t count);
+  // Appends the rest of the file to content; false when a read fails (content then holds what
+  // was read before).
+  bool ReadToEnd(std::string& content);
   // True only when every byte was written.
   bool Write(const void* data, size_t count);
   bool Seek(int64_t offset);

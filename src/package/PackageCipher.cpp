@@ -1,5 +1,7 @@
 #include "package/PackageCipher.h"
 
+#include "support/zrFileUtils.h"
+
 #include <cstdint>
 #include <string>
 
@@ -134,19 +136,9 @@ std::string EncipherDatabase(const std::string& bytes) {
 }
 
 std::string ReadDecipheredFile(const std::string& path) {
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) return {};
+  // The key depends on the length: part of a file would decipher to noise, so a read that fails
+  // midway counts as a file that cannot be read.
   std::string bytes;
-  int64_t size = file.Size();
-  if (size > 0) bytes.reserve(static_cast<size_t>(size));
-  char buffer[65536];
-  for (;;) {
-    int64_t count = file.Read(buffer, sizeof(buffer));
-    // The key depends on the length: part of a file would decipher to noise, so a read that
-    // fails midway counts as a file that cannot be read.
-    if (count < 0) return {};
-    if (count == 0) break;
-    bytes.append(buffer, static_cast<size_t>(count));
-  }
+  if (!TryReadWholeFile(path, bytes)) return {};
   return DecipherDatabase(bytes);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "support/Errors.h"
 #include "support/zrStrUtils.h"
 
 namespace {
@@ -50,15 +51,6 @@ const char* KindName(TWinKind kind) {
       break;
   }
   return "XP";
-}
-
-std::string Format(const char* format, auto... values) {
-  int length = std::snprintf(nullptr, 0, format, values...);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, values...);
-  text.resize(static_cast<size_t>(length));
-  return text;
 }
 
 TWinVersion& Record() {

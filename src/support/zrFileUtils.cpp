@@ -271,16 +271,7 @@ std::string ReadWholeFile(const std::string& path) {
 bool TryReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
   os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size > 0) content.reserve(static_cast<size_t>(size));
-  char buffer[65536];
-  for (;;) {
-    int64_t count = file.Read(buffer, sizeof(buffer));
-    if (count < 0) return false;
-    if (count == 0) return true;
-    content.append(buffer, static_cast<size_t>(count));
-  }
+  return file.IsOpen() && file.ReadToEnd(content);
 }
 
 bool ReadLine(os::File& file, std::string& line) {

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr size_t kReadBlockSize = 65536;
 // Sections up to this many lines are searched line by line; longer ones get a key index.
 constexpr size_t kIndexThreshold = 16;
 
@@ -37,16 +36,6 @@ std::string AsOneLine(std::string text) {
 std::string FolderOf(const std::string& path) {
   size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-}
-
-bool ReadWhole(os::File& file, std::string& text) {
-  std::string block(kReadBlockSize, '\0');
-  for (;;) {
-    int64_t count = file.Read(block.data(), block.size());
-    if (count < 0) return false;
-    if (count == 0) return true;
-    text.append(block.data(), static_cast<size_t>(count));
-  }
 }
 
 // Removes blanks and TABs around the first "=", unless the line begins with it.
@@ -223,7 +212,7 @@ void TzrIniFile::Load() {
       os::File::Open(FileName, ReadOnly ? os::File::Mode::kReadShared : os::File::Mode::kReadWrite);
   if (!file.IsOpen()) ThrowError("Cannot open file %s", FileName.c_str());
   std::string text;
-  if (!ReadWhole(file, text)) ThrowError("Cannot read file %s", FileName.c_str());
+  if (!file.ReadToEnd(text)) ThrowError("Cannot read file %s", FileName.c_str());
   ParseText(text);
   Modified = MergeDuplicateSections();
   // A writable object holds the file so that nobody else writes it until we write it back.

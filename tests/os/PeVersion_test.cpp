@@ -33,14 +33,7 @@ std::optional<os::PeFixedFileInfo> ReadThroughFile(const std::string& path) {
   os::File file = os::File::Open(path, os::File::Mode::kRead);
   if (!file.IsOpen()) return std::nullopt;
   os::PeByteReader read = [&file](uint64_t offset, void* buffer, size_t count) -> size_t {
-    if (!file.Seek(static_cast<int64_t>(offset))) return 0;
-    size_t done = 0;
-    while (done < count) {
-      int64_t got = file.Read(static_cast<char*>(buffer) + done, count - done);
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
-    }
-    return done;
+    return static_cast<size_t>(std::max<int64_t>(0, file.ReadAt(offset, buffer, count)));
   };
   return os::ReadPeFixedFileInfo(read);
 }

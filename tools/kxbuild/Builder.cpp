@@ -15,6 +15,7 @@
 #include "os/PeVersion.h"
 #include "os/os.h"
 #include "package/PackageCipher.h"
+#include "package/TrailerLayout.h"
 #include "support/Errors.h"
 #include "support/SafeNames.h"
 #include "support/zrFileUtils.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-constexpr char kMarker[] = "KXPEND";
 constexpr char kDataPrefix[] = "data\\";
 // Language files of the engine, searched relative to kxbuild's own folder: installed beside it
 // or one level up, or in the source tree when kxbuild runs from <repo>/build/<preset>/bin.
@@ -323,34 +323,18 @@ bool SourceMatchesEntry(const std::string& src, const std::string& relativePath)
 
 std::string ReadFileBytes(const std::string& path, const char* what) {
   if (!FileExists(path)) ThrowError("The %s %s does not exist", what, path.c_str());
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
-  if (!file.IsOpen()) {
-    ThrowError("Cannot open the %s %s: %s", what, path.c_str(), os::LastErrorMessage().c_str());
-  }
   std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const int64_t count = file.Read(buffer, sizeof(buffer));
-    if (count < 0) {
-      ThrowError("Cannot read the %s %s: %s", what, path.c_str(), os::LastErrorMessage().c_str());
-    }
-    if (count == 0) return bytes;
-    bytes.append(buffer, static_cast<size_t>(count));
+  if (!TryReadWholeFile(path, bytes)) {
+    ThrowError("Cannot read the %s %s: %s", what, path.c_str(), os::LastErrorMessage().c_str());
   }
+  return bytes;
 }
 
 std::string VersionOf(const std::string& path) {
   os::File file = os::File::Open(path, os::File::Mode::kRead);
   if (!file.IsOpen()) return "";
   auto read = [&file](uint64_t offset, void* buffer, size_t count) -> size_t {
-    if (!file.Seek(static_cast<int64_t>(offset))) return 0;
-    size_t done = 0;
-    while (done < count) {
-      const int64_t got = file.Read(static_cast<char*>(buffer) + done, count - done);
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
-    }
-    return done;
+    return static_cast<size_t>(std::max<int64_t>(0, file.ReadAt(offset, buffer, count)));
   };
   std::optional<os::PeFixedFileInfo> info = os::ReadPeFixedFileInfo(read);
   if (!info) return "";
@@ -963,11 +947,7 @@ class TBuilder {
     built.DataSize = static_cast<uint32_t>(data);
     built.PresetupSize = static_cast<uint32_t>(presetup);
     built.BuiltSize = static_cast<uint32_t>(builtSize);
-    std::string trailer;
-    PutLe32(trailer, built.BuiltSize);
-    PutLe32(trailer, built.PresetupSize);
-    PutLe32(trailer, built.DataSize);
-    trailer += kMarker;
+    const auto trailer = EncodeTrailer({built.BuiltSize, built.PresetupSize, built.DataSize});
     if (!output.Write(trailer.data(), trailer.size()) || !output.Truncate()) {
       ThrowError("Cannot write %s: %s", plan.OutputPath.c_str(), os::LastErrorMessage().c_str());
     }

@@ -57,13 +57,13 @@ std::optional<int64_t> FindDistantTrailer(os::File& file, int64_t fileSize) {
     const int64_t end = std::min<int64_t>(fileSize, start + kChunk + kMarkerSize - 1);
     chunk.resize(static_cast<size_t>(end - base));
     auto* data = reinterpret_cast<unsigned char*>(chunk.data());
-    if (!ReadExactlyAt(file, base, data, end - base)) return {};
+    if (file.ReadAt(base, data, static_cast<size_t>(end - base)) != end - base) return {};
     for (size_t at = chunk.find(kPackageMarker, static_cast<size_t>(start - base));
          at != std::string::npos; at = chunk.find(kPackageMarker, at + 1)) {
       const int64_t offset = base + static_cast<int64_t>(at);
       if (offset >= start + kChunk) break;  // the next chunk's
       if (offset < kNumbersSize) continue;
-      if (ReadLittleEndian32(data + at - kNumbersSize) == offset + kMarkerSize) nearest = offset;
+      if (DecodeLittleEndian32(data + at - kNumbersSize) == offset + kMarkerSize) nearest = offset;
     }
   }
   if (!nearest) return {};
@@ -88,7 +88,7 @@ bool ReadTrailer(const std::string& path, TTrailerFacts& facts, std::string& pro
     return false;
   }
   unsigned char start[4] = {};
-  if (facts.FileSize >= 4 && ReadExactlyAt(file, 0, start, sizeof start)) {
+  if (facts.FileSize >= 4 && file.ReadAt(0, start, sizeof start) == sizeof start) {
     facts.Program = (start[0] == 'M' && start[1] == 'Z') ||
                     (start[0] == 0x7F && start[1] == 'E' && start[2] == 'L' && start[3] == 'F');
   }
