@@ -86,6 +86,23 @@ check "demo package reaches the installation run" reached_installation
 check "demo package exits with -1 there" [ "$code" -eq 255 ]
 check "demo package removes its temporary folder" [ -z "$leftover" ]
 
+# --- Temporary names someone else took first: with the clock standing still, the name the clock
+# gives is a link in the temporary folder to a folder that does not exist. The run still makes its
+# folders, under names nobody could guess, and nothing is created through the link.
+if [ "$mode" = host ]; then
+  fresh_copy taken-names
+  squatter="$temp_dir/2F33DRK0"  # the clock's name at 10:00:00.00 on 6 December 2026
+  ln -s "$dir/planted" "$squatter"
+  export KX_LOCAL_TIME="2026-12-06 10:00:00.000"
+  run_engine timeout 60 "$setup" /s
+  unset KX_LOCAL_TIME
+  check "taken temporary names: the run reaches the installation run" reached_installation
+  check "taken temporary names: nothing is created through the link" [ ! -e "$dir/planted" ]
+  check "taken temporary names: the link is left alone" [ -L "$squatter" ]
+  check "taken temporary names: the temporary folder is removed" [ -z "$leftover" ]
+  rm -f "$squatter"
+fi
+
 # The full install type needs docs.kxp: missing or damaged, the run ends with its own message.
 fresh_copy no-further
 rm "$dir/docs.kxp"

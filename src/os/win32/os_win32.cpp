@@ -8,8 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "os/os.h"
+#include "os/win32/Security.h"
 
 namespace os {
 namespace {
@@ -170,8 +172,19 @@ bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
 }
 
 CreateResult CreateDir(const std::string& path, bool privateToUser) {
-  // Folders under the user's temporary path are already private to the user on NT.
-  if (CreateDirectoryA(path.c_str(), nullptr)) return CreateResult::kCreated;
+  // A private folder gets its rights in the call that creates it, so that nobody else can use it
+  // for a moment: the parent (C:\Temp, a service's Windows\Temp) may let others add files.
+  std::unique_ptr<win32::PrivateSecurity> security;
+  if (privateToUser && GetVersionData().platform == Platform::kWindowsNT) {
+    security = std::make_unique<win32::PrivateSecurity>();
+    if (!security->IsValid()) {
+      Fail("Cannot create folder " + path, security->Error());
+      return CreateResult::kFailed;
+    }
+  }
+  if (CreateDirectoryA(path.c_str(), security ? security->Attributes() : nullptr)) {
+    return CreateResult::kCreated;
+  }
   DWORD error = GetLastError();
   Fail("Cannot create folder " + path, error);
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? CreateResult::kExists
@@ -286,6 +299,11 @@ LocalDateTime LocalTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+bool RandomBytes(void* buffer, size_t count) {
+  DWORD error = ERROR_SUCCESS;
+  return win32::GenerateRandom(buffer, count, error) || Fail("Cannot draw random bytes", error);
 }
 
 std::optional<std::span<const uint8_t>> FindResource(const std::string& type,
