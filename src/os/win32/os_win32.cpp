@@ -84,21 +84,6 @@ std::string ModuleFileName() {
   }
 }
 
-void HardenLibrarySearch() {
-  // Both calls are missing on old systems, so they are looked up rather than imported.
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  if (setDefault) setDefault(kSearchSystem32);
-  auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
-  if (setDllDirectory) setDllDirectory("");  // takes the current folder out of the search
-}
-
 void InitCommonControls() { ::InitCommonControls(); }
 
 void ExitProcess(int code) {

@@ -3,15 +3,15 @@
 
 #include <wincrypt.h>
 
+#include "os/win32/SystemLibraries.h"
+
 namespace os::win32 {
 namespace {
 
 // advapi32 is imported by the program, so it is loaded; only the functions may be missing.
 template <typename Function>
 Function AdvapiFunction(const char* name) {
-  HMODULE advapi = GetModuleHandleA("advapi32.dll");
-  return advapi ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(advapi, name)))
-                : nullptr;
+  return ModuleFunction<Function>(GetModuleHandleA("advapi32.dll"), name);
 }
 
 struct SecurityApi {
