@@ -11,17 +11,7 @@
 set -u
 engine=$1 kxbuild=$2 demo=$3 planted=$4 probe=$5 work=$6
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-
-check() {  # description, condition...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok: $what"
-  else
-    failed=$((failed + 1)); echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 plant() {  # folder, library names...
   local folder=$1 name
@@ -62,5 +52,4 @@ echo "$out" | sed 's/^/    /'
 loaded=$(markers "$probe_dir")
 check "after the preloading, none is${loaded:+ (loaded: $loaded)}" [ -z "$loaded" ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

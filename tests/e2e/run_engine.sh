@@ -7,17 +7,7 @@
 set -u
 mode=$1 engine=$2 kxbuild=$3 demo=$4 work=$5
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-
-check() {  # description, condition...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok: $what"
-  else
-    failed=$((failed + 1)); echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 if [ "$mode" = host ]; then
   export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
@@ -177,5 +167,4 @@ run_engine "$setup" "/RESUME:\"$(windows_name "$foreign")\""
 check "resume names a foreign folder: fails" contains "Cannot resume installation."
 check "resume never deletes a foreign folder" [ -f "$foreign/keep.txt" ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
