@@ -29,8 +29,6 @@ class PrivateSecurity {
   DWORD Error() const { return error_; }
   // For CreateDirectory; nullptr unless IsValid().
   SECURITY_ATTRIBUTES* Attributes() { return IsValid() ? &attributes_ : nullptr; }
-  // The current user's SID (inside the descriptor); nullptr unless IsValid().
-  PSID User() const;
 
  private:
   DWORD Build();

@@ -34,7 +34,7 @@ HMODULE LoadSystemLibrary(const char* fileName) {
 }
 
 int PreloadLibrariesLoadedByName() {
-  // A missing library must not stop a program on the systems that lack it with a box.
+  // Where one of them is missing, the attempt must end quietly, without a box.
   UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   int loaded = 0;
   for (const char* name : kLibrariesLoadedByName) {
@@ -57,7 +57,8 @@ void HardenLibrarySearch() {
   // search cannot be restricted: the restricted search never looks there.
   auto setDllDirectory = win32::ModuleFunction<SetDllDirectoryFn>(kernel, "SetDllDirectoryA");
   if (setDllDirectory) setDllDirectory("");
-  // Missing, or refused: the program's folder stays first for names, so the names go first.
+  // Where the search cannot be restricted (the call is missing or refused), the program's folder
+  // stays first: the known names are loaded before anyone asks for them.
   if (!setDefault || !setDefault(kSearchSystem32)) win32::PreloadLibrariesLoadedByName();
 }
 

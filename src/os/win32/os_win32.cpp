@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "os/os.h"
 #include "os/win32/Security.h"
@@ -159,9 +158,9 @@ bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
 CreateResult CreateDir(const std::string& path, bool privateToUser) {
   // A private folder gets its rights in the call that creates it, so that nobody else can use it
   // for a moment: the parent (C:\Temp, a service's Windows\Temp) may let others add files.
-  std::unique_ptr<win32::PrivateSecurity> security;
+  std::optional<win32::PrivateSecurity> security;
   if (privateToUser && GetVersionData().platform == Platform::kWindowsNT) {
-    security = std::make_unique<win32::PrivateSecurity>();
+    security.emplace();
     if (!security->IsValid()) {
       Fail("Cannot create folder " + path, security->Error());
       return CreateResult::kFailed;

@@ -120,10 +120,6 @@ bool CryptoApiRandom(BYTE* bytes, size_t count, DWORD& error) {
 
 PrivateSecurity::PrivateSecurity() : error_(Build()) {}
 
-PSID PrivateSecurity::User() const {
-  return IsValid() ? reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid : nullptr;
-}
-
 DWORD PrivateSecurity::Build() {
   const SecurityApi& api = Api();
   if (!api.IsComplete()) return ERROR_CALL_NOT_IMPLEMENTED;

@@ -20,10 +20,14 @@ Function KernelFunction(const char* name) {
 // shell32 is loaded on first use, long after the library search was hardened, and never imported:
 // it brings helper libraries of its own, which would otherwise be looked for beside the program
 // before any of its code runs. SHGetSpecialFolderPathA is missing from the first Windows 95.
+HMODULE ShellLibrary() {
+  static const HMODULE shell = win32::LoadSystemLibrary("shell32.dll");
+  return shell;
+}
+
 template <typename Function>
 Function ShellFunction(const char* name) {
-  static const HMODULE shell = win32::LoadSystemLibrary("shell32.dll");
-  return win32::ModuleFunction<Function>(shell, name);
+  return win32::ModuleFunction<Function>(ShellLibrary(), name);
 }
 
 std::wstring Widen(const std::string& text) {
