@@ -38,8 +38,11 @@ std::string CommandLine();
 // Full path of the running program.
 std::string ModuleFileName();
 
-// Restricts the search for libraries to the system folder, so that nothing planted beside the
-// program or in the current folder is ever loaded. Called once, first thing at start.
+// Keeps the program's own folder and the current folder out of the search for libraries that
+// system code loads by name, so that nothing planted beside the program is loaded: where Windows
+// allows it, the search is restricted to the system folder; older systems first load, by their
+// full paths, the system libraries known to be loaded by name. Called once, first thing at start.
+// The host loads libraries by full path only and does nothing.
 void HardenLibrarySearch();
 
 // Initialises the common controls library (Windows) so that the windows drawn later use it.
@@ -85,7 +88,8 @@ enum FileAttribute : uint32_t {
 };
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 
-// Attributes of a file or folder, kInvalidAttributes when it does not exist.
+// Attributes of a file or folder, kInvalidAttributes when it does not exist. A link is not
+// followed: it exists, with kAttrReparsePoint, even when what it points to does not.
 uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 
@@ -95,9 +99,12 @@ bool SetFileWriteTime(const std::string& path, int64_t fileTime);
 
 enum class CreateResult { kCreated, kExists, kFailed };
 
-// Creates one folder; its parent must exist. A name that exists already, as a file or a folder,
-// gives kExists and is left untouched. With privateToUser the folder is accessible to the
-// current user only (mode 0700 on the host; Windows folders inherit their parent's rights).
+// Creates one folder; its parent must exist. A name that exists already, as a file, a folder or
+// a link, gives kExists and is left untouched (a link is never followed). With privateToUser the
+// folder is accessible to the current user only, from the moment it exists: mode 0700 on the
+// host; on Windows NT an owner-only security descriptor (the user and the system, inherited by
+// everything created inside, none of the parent's rights), and kFailed when that descriptor
+// cannot be made. The 9x platform keeps no rights: its folders are plain ones.
 CreateResult CreateDir(const std::string& path, bool privateToUser = false);
 // The folder must be empty; a link to a folder is removed itself, its target left alone.
 bool RemoveDir(const std::string& path);
@@ -188,11 +195,21 @@ struct LocalDateTime {
   int year = 0, month = 0, day = 0;  // month 1-12, day 1-31
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
+// The local time. The host reports $KX_LOCAL_TIME instead when it is set ("2026-12-06
+// 10:00:00.000"), read at each call, so that tests can stop the clock.
 LocalDateTime LocalTime();
 // A file time in local time; false when the time cannot be converted.
 bool FileTimeToLocalTime(int64_t fileTime, LocalDateTime& local);
 // Milliseconds since the system started; wraps to 0 after about 49.7 days.
 uint32_t TickCount();
+
+// ---------------------------------------------------------------------------------------------
+// Random bytes
+
+// Fills buffer with count bytes from the system's cryptographic random source (RtlGenRandom, or
+// CryptGenRandom where that is missing; getrandom on the host). False, with the buffer's content
+// unspecified, when the system has no such source.
+bool RandomBytes(void* buffer, size_t count);
 
 // ---------------------------------------------------------------------------------------------
 // Locales: the user's settings, and the locales the system has installed

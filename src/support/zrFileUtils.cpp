@@ -28,6 +28,21 @@ int DayOfYear(const os::LocalDateTime& time) {
   return day;
 }
 
+// Eight base-32 characters from the system's random source; false when the system has none.
+bool RandomStamp(std::string& stamp) {
+  uint8_t bytes[8];
+  if (!os::RandomBytes(bytes, sizeof(bytes))) return false;
+  stamp.clear();
+  for (uint8_t byte : bytes) stamp += IntToBase(byte % 32, 1, 32);
+  return true;
+}
+
+// A name is taken by any entry, a link to nothing included: the link would be followed by
+// whoever creates a file under that name.
+bool IsTaken(const std::string& path) {
+  return os::GetFileAttributes(path) != os::kInvalidAttributes;
+}
+
 bool DeleteEntry(const std::string& path, const os::FindData& entry) {
   bool isFolder = entry.attributes & os::kAttrDirectory;
   if (isFolder && (entry.attributes & os::kAttrReparsePoint)) return os::RemoveDir(path);
@@ -126,20 +141,35 @@ std::string TimeStampName(const os::LocalDateTime& time) {
 
 std::string UniqueName(const std::string& folder, const std::string& prefix,
                        const std::string& extension, bool shortName) {
+  // Bounds the search in a folder where every name seems taken (a file system that answers for
+  // names it does not hold); any real clash ends at the first draw.
+  constexpr int kMaxDraws = 200;
   std::string base = WithTrailingBackslash(folder);
   std::string cutPrefix = shortName ? prefix.substr(0, 4) : prefix;
-  for (;;) {
-    std::string stamp = TimeStampName(os::LocalTime());
+  auto named = [&](std::string stamp) {
     if (shortName) stamp.erase(0, cutPrefix.size());
-    std::string name = cutPrefix + stamp + extension;
-    if (os::GetFileAttributes(base + name) == os::kInvalidAttributes) return name;
+    return cutPrefix + stamp + extension;
+  };
+  // The clock's name is taken by another run in the same hundredth of a second, or by someone who
+  // reads the clock too and took the coming names ahead to stall or mislead us. Names drawn at
+  // random cannot be taken ahead; only a system without a random source waits for the clock.
+  std::string name = named(TimeStampName(os::LocalTime()));
+  for (int draw = 0; IsTaken(base + name); ++draw) {
+    if (draw == kMaxDraws) ThrowError("Can't find a free name in %s", base.c_str());
+    std::string stamp;
+    if (!RandomStamp(stamp)) {
+      os::Sleep(10);
+      stamp = TimeStampName(os::LocalTime());
+    }
+    name = named(stamp);
   }
+  return name;
 }
 
 std::string CreateUniqueFolder(const std::string& parent, bool privateToUser) {
   std::string base = WithTrailingBackslash(parent);
   if (!ForceFolders(base)) ThrowError("Can't create folder %s", base.c_str());
-  // Names are per hundredth of a second; a few hundred tries outlast any clash but a hostile one.
+  // A name taken between the test and the creation is never taken over: the next one is drawn.
   for (int attempt = 0; attempt < 500; ++attempt) {
     std::string path = base + UniqueName(base, "", "", false);
     switch (os::CreateDir(path, privateToUser)) {

@@ -46,15 +46,19 @@ std::string ChooseTemporaryPath(const std::string& systemTemp, const std::string
 // cycle, 5 for the hundredths of the day); see UniqueName.
 std::string TimeStampName(const os::LocalDateTime& time);
 
-// prefix + time stamp + extension, a name that no file or folder in folder has. With shortName
-// the prefix is cut to 4 characters and the stamp loses as many leading characters as the
-// prefix keeps, so that prefix and stamp fit in eight. Returns the name alone.
+// prefix + stamp + extension, a name that no entry of folder (file, folder or link) has. The
+// stamp is the time stamp; when that name is taken, eight base-32 characters from the system's
+// random source, so that nobody can take the coming names ahead. With shortName the prefix is cut
+// to 4 characters and the stamp loses as many leading characters as the prefix keeps, so that
+// prefix and stamp fit in eight. Returns the name alone; throws KxError when no free name is
+// found.
 std::string UniqueName(const std::string& folder, const std::string& prefix,
                        const std::string& extension, bool shortName);
 
 // Creates a new folder with a unique name in parent and returns its path with a trailing
 // backslash. The folder is created new: a name that exists already, even one created by
-// someone else between the test and the creation, is never taken over. Throws KxError when
+// someone else between the test and the creation, is never taken over, and a link is never
+// followed. With privateToUser only the user may use it (see os::CreateDir). Throws KxError when
 // no folder can be created.
 std::string CreateUniqueFolder(const std::string& parent, bool privateToUser);
 

@@ -7,17 +7,7 @@
 set -u
 mode=$1 engine=$2 kxbuild=$3 demo=$4 work=$5
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-
-check() {  # description, condition...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok: $what"
-  else
-    failed=$((failed + 1)); echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 if [ "$mode" = host ]; then
   export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
@@ -85,6 +75,23 @@ run_engine "$setup" /s
 check "demo package reaches the installation run" reached_installation
 check "demo package exits with -1 there" [ "$code" -eq 255 ]
 check "demo package removes its temporary folder" [ -z "$leftover" ]
+
+# --- Temporary names someone else took first: with the clock standing still, the name the clock
+# gives is a link in the temporary folder to a folder that does not exist. The run still makes its
+# folders, under names nobody could guess, and nothing is created through the link.
+if [ "$mode" = host ]; then
+  fresh_copy taken-names
+  squatter="$temp_dir/2F33DRK0"  # the clock's name at 10:00:00.00 on 6 December 2026
+  ln -s "$dir/planted" "$squatter"
+  export KX_LOCAL_TIME="2026-12-06 10:00:00.000"
+  run_engine timeout 60 "$setup" /s
+  unset KX_LOCAL_TIME
+  check "taken temporary names: the run reaches the installation run" reached_installation
+  check "taken temporary names: nothing is created through the link" [ ! -e "$dir/planted" ]
+  check "taken temporary names: the link is left alone" [ -L "$squatter" ]
+  check "taken temporary names: the temporary folder is removed" [ -z "$leftover" ]
+  rm -f "$squatter"
+fi
 
 # The full install type needs docs.kxp: missing or damaged, the run ends with its own message.
 fresh_copy no-further
@@ -199,5 +206,4 @@ run_engine "$setup" "/RESUME:\"$(windows_name "$foreign")\""
 check "resume names a foreign folder: fails" contains "Cannot resume installation."
 check "resume never deletes a foreign folder" [ -f "$foreign/keep.txt" ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -134,6 +134,15 @@ TEST(OsProcessTest, KnowsItsOwnProgramAndFolders) {
   ASSERT_TRUE(os::SetCurrentDir(saved));
 }
 
+TEST(OsRandomTest, EveryDrawIsNew) {
+  uint8_t first[32] = {};
+  uint8_t second[32] = {};
+  ASSERT_TRUE(os::RandomBytes(first, sizeof(first))) << os::LastErrorMessage();
+  ASSERT_TRUE(os::RandomBytes(second, sizeof(second))) << os::LastErrorMessage();
+  EXPECT_FALSE(std::equal(first, first + 32, second));
+  EXPECT_NE(std::count(first, first + 32, 0), 32);
+}
+
 TEST(OsResourceTest, ProgramWithoutResourceFindsNone) {
   EXPECT_FALSE(os::FindResource("RCDATA", "UNPACK").has_value());
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/xattr.h>
@@ -188,11 +189,15 @@ std::string SystemDir() { return WindowsDir() + "\\system32"; }
 uint32_t GetFileAttributes(const std::string& path) {
   std::string unixPath = host::ToUnixPath(path);
   struct stat st;
-  if (stat(unixPath.c_str(), &st) != 0) {
+  // As on Windows, a link is an entry of its own: it exists even when its target does not.
+  if (lstat(unixPath.c_str(), &st) != 0) {
     Fail(path);
     return kInvalidAttributes;
   }
-  return AttributesOf(unixPath, st);
+  if (!S_ISLNK(st.st_mode)) return AttributesOf(unixPath, st);
+  struct stat target;
+  if (stat(unixPath.c_str(), &target) != 0) return kAttrReparsePoint;
+  return AttributesOf(unixPath, target) | kAttrReparsePoint;
 }
 
 bool SetFileAttributes(const std::string& path, uint32_t attributes) {
@@ -355,7 +360,25 @@ void File::Close() {
   handle_ = kNoHandle;
 }
 
+namespace {
+
+// "2026-12-06 10:00:00.000" from $KX_LOCAL_TIME: a clock that stands still, for tests.
+bool StoppedClock(LocalDateTime& time) {
+  const char* text = std::getenv("KX_LOCAL_TIME");
+  if (!text) return false;
+  LocalDateTime parsed;
+  int fields = std::sscanf(text, "%d-%d-%d %d:%d:%d.%d", &parsed.year, &parsed.month, &parsed.day,
+                           &parsed.hour, &parsed.minute, &parsed.second, &parsed.millisecond);
+  if (fields < 6) return false;
+  time = parsed;
+  return true;
+}
+
+}  // namespace
+
 LocalDateTime LocalTime() {
+  LocalDateTime stopped;
+  if (StoppedClock(stopped)) return stopped;
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   tm local;
@@ -367,6 +390,18 @@ LocalDateTime LocalTime() {
           local.tm_min,
           local.tm_sec,
           static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+bool RandomBytes(void* buffer, size_t count) {
+  uint8_t* bytes = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t drawn = getrandom(bytes, count, 0);
+    if (drawn < 0 && errno == EINTR) continue;
+    if (drawn <= 0) return Fail("Cannot draw random bytes", drawn < 0 ? errno : EIO);
+    bytes += drawn;
+    count -= static_cast<size_t>(drawn);
+  }
+  return true;
 }
 
 std::optional<std::span<const uint8_t>> FindResource(const std::string& type,

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "os/os.h"
+#include "os/win32/Security.h"
 
 namespace os {
 namespace {
@@ -80,21 +81,6 @@ std::string ModuleFileName() {
     if (length < path.size()) return path.substr(0, length);
     path.resize(path.size() * 2);
   }
-}
-
-void HardenLibrarySearch() {
-  // Both calls are missing on old systems, so they are looked up rather than imported.
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  if (setDefault) setDefault(kSearchSystem32);
-  auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
-  if (setDllDirectory) setDllDirectory("");  // takes the current folder out of the search
 }
 
 void InitCommonControls() { ::InitCommonControls(); }
@@ -170,8 +156,19 @@ bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
 }
 
 CreateResult CreateDir(const std::string& path, bool privateToUser) {
-  // Folders under the user's temporary path are already private to the user on NT.
-  if (CreateDirectoryA(path.c_str(), nullptr)) return CreateResult::kCreated;
+  // A private folder gets its rights in the call that creates it, so that nobody else can use it
+  // for a moment: the parent (C:\Temp, a service's Windows\Temp) may let others add files.
+  std::optional<win32::PrivateSecurity> security;
+  if (privateToUser && GetVersionData().platform == Platform::kWindowsNT) {
+    security.emplace();
+    if (!security->IsValid()) {
+      Fail("Cannot create folder " + path, security->Error());
+      return CreateResult::kFailed;
+    }
+  }
+  if (CreateDirectoryA(path.c_str(), security ? security->Attributes() : nullptr)) {
+    return CreateResult::kCreated;
+  }
   DWORD error = GetLastError();
   Fail("Cannot create folder " + path, error);
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? CreateResult::kExists
@@ -286,6 +283,11 @@ LocalDateTime LocalTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+bool RandomBytes(void* buffer, size_t count) {
+  DWORD error = ERROR_SUCCESS;
+  return win32::GenerateRandom(buffer, count, error) || Fail("Cannot draw random bytes", error);
 }
 
 std::optional<std::span<const uint8_t>> FindResource(const std::string& type,

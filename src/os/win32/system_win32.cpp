@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "os/os.h"
+#include "os/win32/SystemLibraries.h"
 
 namespace os {
 namespace {
@@ -13,9 +14,20 @@ HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
 template <typename Function>
 Function KernelFunction(const char* name) {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
-                : nullptr;
+  return win32::ModuleFunction<Function>(GetModuleHandleA("kernel32.dll"), name);
+}
+
+// shell32 is loaded on first use, long after the library search was hardened, and never imported:
+// it brings helper libraries of its own, which would otherwise be looked for beside the program
+// before any of its code runs. SHGetSpecialFolderPathA is missing from the first Windows 95.
+HMODULE ShellLibrary() {
+  static const HMODULE shell = win32::LoadSystemLibrary("shell32.dll");
+  return shell;
+}
+
+template <typename Function>
+Function ShellFunction(const char* name) {
+  return win32::ModuleFunction<Function>(ShellLibrary(), name);
 }
 
 std::wstring Widen(const std::string& text) {
@@ -140,7 +152,8 @@ Process ShellExecute(WindowHandle owner, const std::string& file, const std::str
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   info.lpDirectory = workingFolder.empty() ? nullptr : workingFolder.c_str();
   info.nShow = showCommand;
-  started = ShellExecuteExA(&info) != FALSE;
+  auto shellExecute = ShellFunction<BOOL(WINAPI*)(SHELLEXECUTEINFOA*)>("ShellExecuteExA");
+  started = shellExecute && shellExecute(&info);
   return started && info.hProcess ? Process(info.hProcess) : Process();
 }
 
@@ -215,7 +228,8 @@ bool MoveFileAtReboot(const std::string& source, const std::string& target) {
 
 std::string GetSpecialFolder(int csidl) {
   char buffer[MAX_PATH + 1] = {};
-  if (!SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE)) return "";
+  auto folderPath = ShellFunction<BOOL(WINAPI*)(HWND, LPSTR, int, BOOL)>("SHGetSpecialFolderPathA");
+  if (!folderPath || !folderPath(nullptr, buffer, csidl, FALSE)) return "";
   return buffer;
 }
 

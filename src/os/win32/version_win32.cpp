@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "os/os.h"
+#include "os/win32/SystemLibraries.h"
 
 namespace os {
 namespace {
@@ -29,22 +30,13 @@ struct VersionLibrary {
   bool IsUsable() const { return getSize && getInfo && query; }
 };
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 VersionLibrary LoadVersionLibrary() {
   VersionLibrary library;
-  char folder[MAX_PATH + 1];
-  UINT length = GetSystemDirectoryA(folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder)) return library;
-  std::string path = std::string(folder, length) + "\\version.dll";
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
-  if (!module) return library;
-  library.getSize = Lookup<GetFileVersionInfoSizeFn>(module, "GetFileVersionInfoSizeA");
-  library.getInfo = Lookup<GetFileVersionInfoFn>(module, "GetFileVersionInfoA");
-  library.query = Lookup<VerQueryValueFn>(module, "VerQueryValueA");
+  HMODULE module = win32::LoadSystemLibrary("version.dll");
+  library.getSize =
+      win32::ModuleFunction<GetFileVersionInfoSizeFn>(module, "GetFileVersionInfoSizeA");
+  library.getInfo = win32::ModuleFunction<GetFileVersionInfoFn>(module, "GetFileVersionInfoA");
+  library.query = win32::ModuleFunction<VerQueryValueFn>(module, "VerQueryValueA");
   return library;
 }
 
