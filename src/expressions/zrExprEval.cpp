@@ -278,9 +278,12 @@ void TzrEvaluator::EndToken(Level& level) {
   level.state = ParseState::AfterOperand;
 }
 
+// Called at the ")" of the argument list, which is the byte examined while the count is checked;
+// reading goes on after it.
 std::string TzrEvaluator::CallWithArgs(Level& level, const TzrFunction* fn) {
   level.args.push_back(Finish(level));
   if (fn->ArgCount != -1 && static_cast<size_t>(fn->ArgCount) != level.args.size()) SyntaxError();
+  ++pos_;
   std::string result;
   CalcFunction(*fn, &level.args, result);
   return result;
@@ -313,9 +316,10 @@ std::string TzrEvaluator::ReadLevel(const TzrFunction* argFunction) {
         if (c == ' ') {
           ++pos_;
         } else if (c == ')') {
-          ++pos_;
           if (argFunction) return CallWithArgs(level, argFunction);
-          return Finish(level);
+          std::string value = Finish(level);
+          ++pos_;
+          return value;
         } else if (c == ',') {
           if (!argFunction) SyntaxError();
           ++pos_;

@@ -141,7 +141,8 @@ TEST_F(KxEvaluatorTest, SyntaxErrorsNameTheBytePosition) {
       {"Foo(1)", "4", true},
       {"\"\" = \"\"", "3", true},
       {"Length(\"\")", "10", true},
-      {"SubStr(a, 1)", "13", true},
+      {"SubStr(a, 1)", "12", true},
+      {"Iif(1, 2) & x", "9", true},
       {"5 % 2", "3", true},  // "%" belongs to operands here, it is no operator
       {"1 \t 2", "3", true},
   });

@@ -161,10 +161,21 @@ TEST(EvaluatorErrorTest, SyntaxErrorsReportTheBytePosition) {
       {"1 ? 2", "4", true},         {"1 , 2", "3", true},         {")", "1", true},
       {"1 + )", "5", true},         {"Length()", "8", true},      {"Zero()", "5", true},
       {"\"\" = \"\"", "3", true},   {"Length(\"\")", "10", true}, {"Length", "7", true},
-      {"Length 1", "8", true},      {"Pair(1)", "8", true},       {"Pair(1, 2, 3)", "14", true},
+      {"Length 1", "8", true},      {"Pair(1)", "7", true},       {"Pair(1, 2, 3)", "13", true},
       {"1 +\r2", "4", true},        {"a\tb", "2", true},          {"1 . 2", "3", true},
       {"* 1", "4", true},           {"1 not 2", "8", true},       {"%Bad% & x", "6", true},
       {"(1 + (2 , 3))", "9", true},
+  });
+}
+
+// Errors found when a ")" ends a level are reported at the ")" itself, not at the byte after it.
+TEST(EvaluatorErrorTest, ClosingParenthesisErrorsPointAtIt) {
+  CheckCases({
+      {"Pair(1) & x", "7", true},
+      {"Pair(Pair(1), 2)", "12", true},
+      {"Pair(1, Pair(2, 3, 4)) & x", "21", true},
+      {"Sum(1 not 2)", "12", true},
+      {"(1 not 2) & x", "9", true},
   });
 }
 
