@@ -93,6 +93,24 @@ TEST_F(KxEvaluatorTest, ArithmeticReadsNumbersAndWritesFifteenDigits) {
   });
 }
 
+// Operands are read and computed in extended precision; a result is written as long as it is
+// finite there, beyond the range of a double too.
+TEST_F(KxEvaluatorTest, ResultsBeyondTheDoubleRangeAreNumbers) {
+  CheckCases({
+      {"+1e400", "1E+400"},
+      {"1e300 * 1e300", "1E+600"},
+      {"-1e300 * 1e300", "-1E+600"},
+      {"1 / 1e300 / 1e300", "1E-600"},
+      {"1e300 * 1e300 / 1e300", "1E+300"},
+      {"1e4000 + 0.5", "1E+4000"},
+      {"1e400 > 1e399", "1"},
+  });
+  for (const char* text : {"1e4000 * 1e4000", "-1e4932 * 10", "1e4932 + 1e4932"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ErrorOf(text), "Floating point overflow.");
+  }
+}
+
 TEST_F(KxEvaluatorTest, DivisionByZeroEndsTheEvaluation) {
   for (const char* text : {"1 / 0", "0 / 0", "1 / abc", "5 / (2 - 2)"}) {
     SCOPED_TRACE(text);
