@@ -358,6 +358,11 @@ TEST_F(KxEvaluatorFileTest, ExistenceAndSize) {
   EXPECT_EQ(Call("FileSize", "five.txt"), "5");
   EXPECT_EQ(Call("FileSize", "empty.txt"), "0");
   EXPECT_EQ(Call("FileSize", "missing.txt"), "-1");
+  // The first directory entry that matches, folders included.
+  EXPECT_EQ(Call("FileSize", "f*.txt"), "5");
+  EXPECT_EQ(Call("FileSize", "e?pty.*"), "0");
+  EXPECT_EQ(Call("FileSize", "sub"), "0");
+  EXPECT_EQ(Call("FileSize", "*.none"), "-1");
 }
 
 // Sizes beyond 32 bits keep their low word, read as a signed number. The file is sparse.

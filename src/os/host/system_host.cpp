@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "os/host/HostPaths.h"
+#include "os/host/ShareModes.h"
 #include "os/os.h"
 
 extern char** environ;
@@ -226,6 +227,11 @@ bool MoveFile(const std::string& source, const std::string& target) {
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) {
     errno = EEXIST;  // Windows never moves onto an existing file without being asked to
+    return false;
+  }
+  host::DeleteAccess access(from);  // renaming needs delete access, as on Windows
+  if (!access.Granted()) {
+    errno = EBUSY;
     return false;
   }
   return rename(from.c_str(), to.c_str()) == 0;
