@@ -32,7 +32,7 @@ namespace {
 
 thread_local std::string lastError;
 
-// A file held by another handle reads as on Windows: the engine's messages quote this text.
+// A file held by another handle is reported in the words of Windows, as the Windows layer does.
 std::string ErrorText(int error) {
   if (error == EBUSY || error == ETXTBSY) {
     return "The process cannot access the file because it is being used by another process";
@@ -448,7 +448,7 @@ File File::Open(const std::string& path, Mode mode) {
       errno = ENOENT;
       continue;
     }
-    // Truncated only now: a file others may not have written to stays whole.
+    // Truncated only once the sharing allows it, so that a refused open leaves the file whole.
     if (how.truncate && ftruncate(fd, 0) != 0) {
       Fail("Cannot open file " + path);
       close(fd);
