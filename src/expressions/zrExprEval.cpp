@@ -1,9 +1,8 @@
 #include "expressions/zrExprEval.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
@@ -19,11 +18,11 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// printf follows the C locale, which a host program may have changed; "." is fixed here.
-void LocaleFreePoint(std::string& text) {
-  for (char& c : text) {
-    if (c == ',') c = '.';
-  }
+std::string Formatted(long double value, std::chars_format format, int precision) {
+  char buffer[128];  // 15 digits before the point and 19 after, or an exponent of 4 digits
+  const std::to_chars_result written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+  return std::string(buffer, written.ptr);
 }
 
 void TrimFractionZeros(std::string& digits) {
@@ -39,29 +38,20 @@ bool Has(const TzrEvaluator::CharSet& set, char c) {
 }  // namespace
 
 std::string FormatNumber(long double value) {
-  if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<double>::max()) {
-    throw KxError("Floating point overflow.");
-  }
+  if (!std::isfinite(value)) throw KxError("Floating point overflow.");
   if (value == 0) return "0";
-  // Double holds 15 significant digits exactly, and MinGW's printf does not take long double.
-  const double x = static_cast<double>(value);
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.14e", x);
-  std::string scientific = buffer;
-  LocaleFreePoint(scientific);
+  // to_chars writes the extended value itself, whatever its range, and never a locale's point.
+  const std::string scientific = Formatted(value, std::chars_format::scientific, 14);
   const size_t e = scientific.find('e');
   const int exponent = std::atoi(scientific.c_str() + e + 1);
   if (exponent >= -5 && exponent < 15) {
-    std::snprintf(buffer, sizeof buffer, "%.*f", 14 - exponent, x);
-    std::string fixed = buffer;
-    LocaleFreePoint(fixed);
+    std::string fixed = Formatted(value, std::chars_format::fixed, 14 - exponent);
     TrimFractionZeros(fixed);
     return fixed;
   }
   std::string mantissa = scientific.substr(0, e);
   TrimFractionZeros(mantissa);
-  std::snprintf(buffer, sizeof buffer, "E%c%d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  return mantissa + buffer;
+  return mantissa + "E" + (exponent < 0 ? "-" : "+") + std::to_string(std::abs(exponent));
 }
 
 TzrEvaluatorError::TzrEvaluatorError(const std::string& reason, int position)
@@ -278,9 +268,12 @@ void TzrEvaluator::EndToken(Level& level) {
   level.state = ParseState::AfterOperand;
 }
 
+// Called at the ")" of the argument list, which is the byte examined while the count is checked;
+// reading goes on after it.
 std::string TzrEvaluator::CallWithArgs(Level& level, const TzrFunction* fn) {
   level.args.push_back(Finish(level));
   if (fn->ArgCount != -1 && static_cast<size_t>(fn->ArgCount) != level.args.size()) SyntaxError();
+  ++pos_;
   std::string result;
   CalcFunction(*fn, &level.args, result);
   return result;
@@ -313,9 +306,10 @@ std::string TzrEvaluator::ReadLevel(const TzrFunction* argFunction) {
         if (c == ' ') {
           ++pos_;
         } else if (c == ')') {
-          ++pos_;
           if (argFunction) return CallWithArgs(level, argFunction);
-          return Finish(level);
+          std::string value = Finish(level);
+          ++pos_;
+          return value;
         } else if (c == ',') {
           if (!argFunction) SyntaxError();
           ++pos_;

@@ -24,8 +24,9 @@
 #include "support/Errors.h"
 
 // Writes a computed number: at most 15 significant digits, no trailing zeros, "." as the decimal
-// point, fixed notation for 1e-5 <= |x| < 1e15, else "d.dddE+n". Throws KxError for values that
-// are not finite or beyond the double range (the arithmetic overflowed).
+// point, fixed notation for 1e-5 <= |x| < 1e15, else "d.dddE+n", over the whole extended range
+// ("1E+600"). Throws KxError "Floating point overflow." for values that are not finite (the
+// arithmetic overflowed the extended range).
 std::string FormatNumber(long double value);
 
 // A syntax error of an expression; its message ends with the 1-based position of the byte at

@@ -108,7 +108,9 @@ enum class CreateResult { kCreated, kExists, kFailed };
 CreateResult CreateDir(const std::string& path, bool privateToUser = false);
 // The folder must be empty; a link to a folder is removed itself, its target left alone.
 bool RemoveDir(const std::string& path);
-bool DeleteFile(const std::string& path);  // fails on a read-only file, as on Windows
+// Fails on a read-only file, as on Windows, and on a file in use: open as a File (in this process
+// or another), or, on the host, held by another process's flock.
+bool DeleteFile(const std::string& path);
 
 struct FindData {
   std::string name;
@@ -117,7 +119,9 @@ struct FindData {
   int64_t writeTime = 0;
 };
 
-// The folder entry of one file or folder, as a listing of its folder shows it.
+// The folder entry of one file or folder, as a listing of its folder shows it (a folder's size is
+// 0). Wildcards ("*", "?") in the last name give the first entry of the folder that matches,
+// in the order Windows lists it ("." and ".." first outside a drive root, then by name).
 bool FindFile(const std::string& path, FindData& data);
 
 // Lists the entries of a folder, without "." and "..". False when the listing could not be
@@ -125,6 +129,12 @@ bool FindFile(const std::string& path, FindData& data);
 bool ListFolder(const std::string& folder, std::vector<FindData>& entries);
 
 // An open file; closed by its destructor on every path. Not shared between threads.
+//
+// Each mode lets others do only what its comment says, in this process as in others: an open whose
+// access a File already open does not share, or that does not share an access such a File has,
+// fails with a sharing violation ("... being used by another process"), and the file is left as it
+// was (kCreate truncates only an open that succeeded). So copying a file onto itself fails under
+// any spelling of its name. No mode lets others delete or rename the file.
 class File {
  public:
   enum class Mode {
@@ -361,6 +371,7 @@ bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluste
 // The short (8.3) form of an existing path; the host has none and gives the path itself.
 bool GetShortPath(const std::string& path, std::string& shortPath);
 
+// Fails when target exists, and when source is in use (see DeleteFile).
 bool MoveFile(const std::string& source, const std::string& target);
 
 // Replaces or deletes a file at the next start of Windows (the delay-until-reboot move of NT):

@@ -93,6 +93,24 @@ TEST_F(KxEvaluatorTest, ArithmeticReadsNumbersAndWritesFifteenDigits) {
   });
 }
 
+// Operands are read and computed in extended precision; a result is written as long as it is
+// finite there, beyond the range of a double too.
+TEST_F(KxEvaluatorTest, ResultsBeyondTheDoubleRangeAreNumbers) {
+  CheckCases({
+      {"+1e400", "1E+400"},
+      {"1e300 * 1e300", "1E+600"},
+      {"-1e300 * 1e300", "-1E+600"},
+      {"1 / 1e300 / 1e300", "1E-600"},
+      {"1e300 * 1e300 / 1e300", "1E+300"},
+      {"1e4000 + 0.5", "1E+4000"},
+      {"1e400 > 1e399", "1"},
+  });
+  for (const char* text : {"1e4000 * 1e4000", "-1e4932 * 10", "1e4932 + 1e4932"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ErrorOf(text), "Floating point overflow.");
+  }
+}
+
 TEST_F(KxEvaluatorTest, DivisionByZeroEndsTheEvaluation) {
   for (const char* text : {"1 / 0", "0 / 0", "1 / abc", "5 / (2 - 2)"}) {
     SCOPED_TRACE(text);
@@ -141,7 +159,8 @@ TEST_F(KxEvaluatorTest, SyntaxErrorsNameTheBytePosition) {
       {"Foo(1)", "4", true},
       {"\"\" = \"\"", "3", true},
       {"Length(\"\")", "10", true},
-      {"SubStr(a, 1)", "13", true},
+      {"SubStr(a, 1)", "12", true},
+      {"Iif(1, 2) & x", "9", true},
       {"5 % 2", "3", true},  // "%" belongs to operands here, it is no operator
       {"1 \t 2", "3", true},
   });
@@ -339,6 +358,11 @@ TEST_F(KxEvaluatorFileTest, ExistenceAndSize) {
   EXPECT_EQ(Call("FileSize", "five.txt"), "5");
   EXPECT_EQ(Call("FileSize", "empty.txt"), "0");
   EXPECT_EQ(Call("FileSize", "missing.txt"), "-1");
+  // The first directory entry that matches, folders included.
+  EXPECT_EQ(Call("FileSize", "f*.txt"), "5");
+  EXPECT_EQ(Call("FileSize", "e?pty.*"), "0");
+  EXPECT_EQ(Call("FileSize", "sub"), "0");
+  EXPECT_EQ(Call("FileSize", "*.none"), "-1");
 }
 
 // Sizes beyond 32 bits keep their low word, read as a signed number. The file is sparse.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -161,10 +162,21 @@ TEST(EvaluatorErrorTest, SyntaxErrorsReportTheBytePosition) {
       {"1 ? 2", "4", true},         {"1 , 2", "3", true},         {")", "1", true},
       {"1 + )", "5", true},         {"Length()", "8", true},      {"Zero()", "5", true},
       {"\"\" = \"\"", "3", true},   {"Length(\"\")", "10", true}, {"Length", "7", true},
-      {"Length 1", "8", true},      {"Pair(1)", "8", true},       {"Pair(1, 2, 3)", "14", true},
+      {"Length 1", "8", true},      {"Pair(1)", "7", true},       {"Pair(1, 2, 3)", "13", true},
       {"1 +\r2", "4", true},        {"a\tb", "2", true},          {"1 . 2", "3", true},
       {"* 1", "4", true},           {"1 not 2", "8", true},       {"%Bad% & x", "6", true},
       {"(1 + (2 , 3))", "9", true},
+  });
+}
+
+// Errors found when a ")" ends a level are reported at the ")" itself, not at the byte after it.
+TEST(EvaluatorErrorTest, ClosingParenthesisErrorsPointAtIt) {
+  CheckCases({
+      {"Pair(1) & x", "7", true},
+      {"Pair(Pair(1), 2)", "12", true},
+      {"Pair(1, Pair(2, 3, 4)) & x", "21", true},
+      {"Sum(1 not 2)", "12", true},
+      {"(1 not 2) & x", "9", true},
   });
 }
 
@@ -238,14 +250,17 @@ TEST(FormatNumberTest, FifteenDigitsWithoutTrailingZeros) {
       {1.5e-6L, "1.5E-6"},
       {-1.25e20L, "-1.25E+20"},
       {1e100L, "1E+100"},
+      {1e400L, "1E+400"},
+      {-2.5e-4000L, "-2.5E-4000"},
+      {1e-310L / 3, "3.33333333333333E-311"},
+      {std::numeric_limits<long double>::max(), "1.18973149535723E+4932"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FormatNumber(c.value), c.text) << static_cast<double>(c.value);
   }
 }
 
-TEST(FormatNumberTest, OverflowIsAnError) {
-  EXPECT_THROW(FormatNumber(1e400L), KxError);
+TEST(FormatNumberTest, OnlyOverflowOfTheExtendedRangeIsAnError) {
   EXPECT_THROW(FormatNumber(std::numeric_limits<long double>::infinity()), KxError);
   EXPECT_THROW(FormatNumber(std::numeric_limits<long double>::quiet_NaN()), KxError);
 }

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -111,9 +114,158 @@ TEST_F(OsFileTest, ListFolderGivesEntriesWithoutDots) {
   EXPECT_FALSE(entries[0].attributes & os::kAttrDirectory);
   EXPECT_EQ(entries[1].name, "sub");
   EXPECT_TRUE(entries[1].attributes & os::kAttrDirectory);
+  EXPECT_EQ(entries[1].size, 0u) << "folders have no size";
 
   std::vector<os::FindData> none;
   EXPECT_FALSE(os::ListFolder(Path("missing"), none));
+}
+
+// FindFirstFile's answers: a name with wildcards gives the first entry that matches, folders
+// included, and a folder's size is 0.
+TEST_F(OsFileTest, FindFileTakesWildcardsAndGivesFoldersNoSize) {
+  ASSERT_TRUE(WriteFileText(Path("alpha.txt"), "12345"));
+  ASSERT_TRUE(WriteFileText(Path("beta.dat"), "123"));
+  ASSERT_TRUE(WriteFileText(Path("readme"), "1234"));
+  ASSERT_EQ(os::CreateDir(Path("sub")), os::CreateResult::kCreated);
+  ASSERT_TRUE(WriteFileText(Path("sub\\inner.txt"), "1234567"));
+  const struct {
+    const char* path;
+    const char* name;  // nullptr: nothing matches
+    uint64_t size;
+    bool folder;
+  } cases[] = {
+      {"alpha.txt", "alpha.txt", 5, false},
+      {"ALPHA.TXT", "alpha.txt", 5, false},
+      {"a*.txt", "alpha.txt", 5, false},
+      {"*.DAT", "beta.dat", 3, false},
+      {"b?ta.*", "beta.dat", 3, false},
+      {"read*.*", "readme", 4, false},
+      {"sub", "sub", 0, true},
+      {"s?b", "sub", 0, true},
+      {"sub\\*.txt", "inner.txt", 7, false},
+      {"*", ".", 0, true},
+      {"*.none", nullptr, 0, false},
+      {"x?", nullptr, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    os::FindData data;
+    ASSERT_EQ(os::FindFile(Path(c.path), data), c.name != nullptr);
+    if (!c.name) continue;
+    EXPECT_EQ(data.name, c.name);
+    EXPECT_EQ(data.size, c.size);
+    EXPECT_EQ((data.attributes & os::kAttrDirectory) != 0, c.folder);
+  }
+}
+
+// Windows' sharing rules for the modes' access and sharing, within one process: a second open is
+// let in only when each handle shares what the other one does. A refused open leaves the file
+// as it was, and no open file can be deleted or renamed.
+TEST_F(OsFileTest, OpenFilesShareOnlyWhatTheirModesAllow) {
+  using Mode = os::File::Mode;
+  const Mode kAsked[] = {Mode::kRead, Mode::kCreate, Mode::kAppend, Mode::kReadWrite,
+                         Mode::kReadShared};
+  const struct {
+    Mode held;
+    const char* allowed;  // per mode of kAsked: '+' let in, '-' refused
+  } rows[] = {
+      {Mode::kRead, "+---+"},      {Mode::kCreate, "----+"},     {Mode::kAppend, "----+"},
+      {Mode::kReadWrite, "----+"}, {Mode::kReadShared, "+++++"},
+  };
+  const std::string path = Path("shared.txt");
+  for (const auto& row : rows) {
+    for (size_t asked = 0; asked < std::size(kAsked); ++asked) {
+      SCOPED_TRACE(testing::Message() << "held " << static_cast<int>(row.held) << ", asked "
+                                      << static_cast<int>(kAsked[asked]));
+      ASSERT_TRUE(WriteFileText(path, "data"));
+      std::string expected = row.held == Mode::kCreate ? "" : "data";
+      {
+        os::File held = os::File::Open(path, row.held);
+        ASSERT_TRUE(held.IsOpen()) << os::LastErrorMessage();
+        os::File second = os::File::Open(path, kAsked[asked]);
+        EXPECT_EQ(second.IsOpen(), row.allowed[asked] == '+');
+        if (second.IsOpen() && kAsked[asked] == Mode::kCreate) expected = "";
+        if (!second.IsOpen()) {
+          EXPECT_FALSE(os::LastErrorMessage().empty());
+        }
+        EXPECT_FALSE(os::DeleteFile(path));
+        EXPECT_FALSE(os::MoveFile(path, Path("moved.txt")));
+      }
+      EXPECT_EQ(ReadFileText(path), expected);
+    }
+  }
+  EXPECT_TRUE(os::MoveFile(path, Path("moved.txt"))) << "once every handle is closed";
+  EXPECT_TRUE(os::DeleteFile(Path("moved.txt")));
+}
+
+// The second process of the test below holds a file open until told to let go. Its orders come
+// in the environment: "mode|file|ready signal|release signal".
+constexpr char kHolderOrders[] = "KX_OS_TEST_HOLDER";
+
+TEST(OsFileHolderProcess, HoldsAFileOpenUntilReleased) {
+  const char* orders = std::getenv(kHolderOrders);
+  if (!orders) GTEST_SKIP() << "runs only as the second process of OsFileTest.Sharing...";
+  std::vector<std::string> fields;
+  for (std::string rest = orders;;) {
+    size_t bar = rest.find('|');
+    fields.push_back(rest.substr(0, bar));
+    if (bar == std::string::npos) break;
+    rest = rest.substr(bar + 1);
+  }
+  ASSERT_EQ(fields.size(), 4u);
+  os::File held =
+      os::File::Open(fields[1], static_cast<os::File::Mode>(std::atoi(fields[0].c_str())));
+  ASSERT_TRUE(held.IsOpen()) << os::LastErrorMessage();
+  ASSERT_TRUE(WriteFileText(fields[2], "ready"));
+  for (int waited = 0; waited < 120000; waited += 20) {
+    if (os::GetFileAttributes(fields[3]) != os::kInvalidAttributes) return;
+    os::Sleep(20);
+  }
+  FAIL() << "never released";
+}
+
+// Another process holding the file: what it shares, this one may do; nobody deletes or renames.
+TEST_F(OsFileTest, SharingHoldsBetweenProcesses) {
+  using Mode = os::File::Mode;
+  const struct {
+    Mode held;
+    const char* allowed;  // for kRead, kCreate, kReadShared asked here: '+' let in, '-' refused
+  } rows[] = {{Mode::kRead, "+-+"}, {Mode::kReadWrite, "--+"}, {Mode::kReadShared, "+++"}};
+  const std::string path = Path("held.txt");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << "held by the other process as " << static_cast<int>(row.held));
+    ASSERT_TRUE(WriteFileText(path, "data"));
+    const std::string ready = Path("ready"), release = Path("release");
+    os::DeleteFile(ready);
+    os::DeleteFile(release);
+    std::string orders =
+        std::to_string(static_cast<int>(row.held)) + "|" + path + "|" + ready + "|" + release;
+    ASSERT_TRUE(os::SetProcessVariable(kHolderOrders, orders));
+    os::Process holder =
+        os::CreateProcess("\"" + os::ModuleFileName() + "\" --gtest_filter=OsFileHolderProcess.*",
+                          "", os::kShowHidden);
+    os::RemoveProcessVariable(kHolderOrders);
+    ASSERT_TRUE(holder.IsValid()) << os::LastErrorMessage();
+    while (os::GetFileAttributes(ready) == os::kInvalidAttributes) {
+      ASSERT_FALSE(holder.Wait(20)) << "the holder ended before it held the file";
+    }
+
+    const Mode kAsked[] = {Mode::kRead, Mode::kCreate, Mode::kReadShared};
+    for (size_t asked = 0; asked < std::size(kAsked); ++asked) {
+      EXPECT_EQ(os::File::Open(path, kAsked[asked]).IsOpen(), row.allowed[asked] == '+') << asked;
+    }
+    EXPECT_EQ(ReadFileText(path), row.allowed[1] == '+' ? "" : "data");
+    EXPECT_FALSE(os::DeleteFile(path));
+    EXPECT_FALSE(os::MoveFile(path, Path("moved.txt")));
+
+    ASSERT_TRUE(WriteFileText(release, "go"));
+    ASSERT_TRUE(holder.Wait(120000));
+    uint32_t exitCode = 1;
+    ASSERT_TRUE(holder.ExitCode(exitCode));
+    EXPECT_EQ(exitCode, 0u);
+  }
+  EXPECT_TRUE(os::DeleteFile(path)) << "once the other process has ended";
 }
 
 TEST(OsProcessTest, KnowsItsOwnProgramAndFolders) {

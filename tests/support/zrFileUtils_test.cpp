@@ -219,6 +219,43 @@ TEST_F(FolderTreeTest, CopyAppendsAndStopsWhenProgressSaysSo) {
   EXPECT_FALSE(FileExists(Root() + "v.txt"));
 }
 
+// The target is the source under another spelling: the copy must fail as Windows fails it (the
+// source is open and does not share writing), never truncate the file or feed it to itself.
+TEST_F(FolderTreeTest, CopyOntoItselfFailsAndLeavesTheFileWhole) {
+  ASSERT_TRUE(ForceFolders(Root() + "sub"));
+  const std::string source = Root() + "same.txt";
+  const std::string content = "the only copy";
+  const std::string spellings[] = {
+      source,
+      Root() + "SAME.TXT",
+      Root() + "sub\\..\\same.txt",
+      Root() + ".\\same.txt",
+      Root() + "sub/../Same.txt",
+  };
+  int blocks = 0;
+  auto countBlocks = [&](const std::string&, const std::string&, uint32_t, uint64_t, uint64_t) {
+    return ++blocks < 100;  // a file appended to itself would otherwise grow for ever
+  };
+  for (bool append : {false, true}) {
+    for (const std::string& target : spellings) {
+      SCOPED_TRACE(target + (append ? " (append)" : ""));
+      ASSERT_TRUE(WriteFileText(source, content));
+      EXPECT_FALSE(CopyFileWithProgress(source, target, countBlocks, append));
+      EXPECT_EQ(ReadFileText(source), content);
+    }
+  }
+}
+
+TEST_F(FolderTreeTest, FileSizeOfWildcardsAndFolders) {
+  ASSERT_TRUE(WriteFileText(Root() + "data.bin", std::string(1000, 'q')));
+  ASSERT_TRUE(ForceFolders(Root() + "sub"));
+  EXPECT_EQ(FileSize(Root() + "d*.bin"), 1000);
+  EXPECT_EQ(FileSize(Root() + "data.???"), 1000);
+  EXPECT_EQ(FileSize(Root() + "sub"), 0);
+  EXPECT_EQ(FileSize(Root() + "s*"), 0);
+  EXPECT_EQ(FileSize(Root() + "*.none"), -1);
+}
+
 TEST(FullPathTest, RelativePathsFollowTheCurrentFolder) {
   std::string current = WithTrailingBackslash(os::GetCurrentDir());
   EXPECT_EQ(FullPath("a\\b.txt"), current + "a\\b.txt");

@@ -32,6 +32,40 @@ check "arithmetic errors say so" [ -n "$err" ]
 kx eval 'Round(1e20)'
 check "Round beyond 32 bits fails" [ "$code" -eq 2 ]
 
+# --- numbers beyond the range of a double are still numbers; only the extended range overflows
+kx eval "+1e400"
+check "a big number is written" output_is '1E+400\n'
+kx eval "1e300 * 1e300"
+check "a product beyond the double range is written" output_is '1E+600\n'
+kx eval "1e4000 * 1e4000"
+check "overflow of the extended range exits 2" [ "$code" -eq 2 ]
+check "overflow says so" stderr_is 'Floating point overflow.'
+
+# --- a wrong argument count is reported at its ")"
+kx eval 'Iif(1, 2) & x'
+check "argument count error at the parenthesis" stderr_bytes_are 'Syntax error.\r\nPosition 9.\n'
+
+# --- FileSize: the first entry that matches, folders included
+mkdir -p "$work/files/sub"
+make_file "$work/files/data.bin" '1234567'
+files=$(file_arg "$work/files")
+kx eval "FileSize(\"$files/d*.bin\") & \",\" & FileSize(\"$files/sub\") & \",\" & FileSize(\"$files/x*\")"
+check "FileSize takes wildcards and gives folders 0" output_is '7,0,-1\n'
+
+# --- a file another Linux program holds an flock on is in use: it is not renamed (host only)
+if [[ $kxtool != *.exe ]]; then
+  not_moved() { [ -f "$work/held.txt" ] && [ ! -e "$work/moved.txt" ]; }
+  moved() { [ ! -e "$work/held.txt" ] && [ -f "$work/moved.txt" ]; }
+  make_file "$work/held.txt" 'data'
+  exec {held}<"$work/held.txt"
+  flock -s "$held"
+  kx eval "RenameFile(\"$work/held.txt\", \"$work/moved.txt\", 0)"
+  check "a file held by an flock stays where it is" not_moved
+  exec {held}<&-
+  kx eval "RenameFile(\"$work/held.txt\", \"$work/moved.txt\", 0)"
+  check "once released it is renamed" moved
+fi
+
 # --- expansion
 kx expand --var Name=World 'Hello %Name%||100%% %Unknown% 50%'
 check "expand prints the text" output_is 'Hello World\r\n100%% %%Unknown%% 50%%\n'

@@ -9,6 +9,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <mutex>
 
 #include "os/host/HostPaths.h"
+#include "os/host/ShareModes.h"
 #include "os/os.h"
 
 // The linked stand-ins for the program's resources; absent from programs that carry none.
@@ -30,8 +33,16 @@ namespace {
 
 thread_local std::string lastError;
 
+// A file held by another handle is reported in the words of Windows, as the Windows layer does.
+std::string ErrorText(int error) {
+  if (error == EBUSY || error == ETXTBSY) {
+    return "The process cannot access the file because it is being used by another process";
+  }
+  return std::strerror(error);
+}
+
 bool Fail(const std::string& context, int error = errno) {
-  lastError = context.empty() ? std::strerror(error) : context + ": " + std::strerror(error);
+  lastError = context.empty() ? ErrorText(error) : context + ": " + ErrorText(error);
   return false;
 }
 
@@ -123,6 +134,123 @@ bool NextScriptedAnswer(int& answer) {
     start = end + 1;
   }
   return false;
+}
+
+// Windows reports no size for folders.
+FindData EntryOf(const std::string& name, const std::string& unixPath, const struct stat& st) {
+  return {name, AttributesOf(unixPath, st),
+          S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size), ToFileTime(st.st_mtim)};
+}
+
+bool HasWildcards(const std::string& path) {
+  size_t name = path.find_last_of("\\/");
+  return path.find_first_of("*?", name == std::string::npos ? 0 : name + 1) != std::string::npos;
+}
+
+bool SameLetter(char a, char b) {
+  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+}
+
+// "*" matches any run of characters and "?" any one, letters in either case. One position to
+// return to suffices, so a hostile pattern costs no more than its length times the name's.
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+  size_t p = 0, n = 0, star = std::string::npos, starName = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      starName = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || SameLetter(pattern[p], name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// As Windows matches: a final ".*" also takes names without an extension ("*.*" is every name).
+bool MatchesWildcards(const std::string& pattern, const std::string& name) {
+  if (MatchesPattern(pattern, name)) return true;
+  return pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+         MatchesPattern(pattern.substr(0, pattern.size() - 2), name);
+}
+
+// A folder's names in the order NTFS lists them: "." and ".." first (a drive root has neither),
+// then by their upper-case spelling.
+bool ListedNames(const std::string& unixFolder, std::vector<std::string>& names) {
+  DIR* dir = opendir(unixFolder.c_str());
+  if (!dir) return false;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::sort(names.begin(), names.end(),
+            [&](const std::string& a, const std::string& b) { return upper(a) < upper(b); });
+  if (host::ToWindowsPath(unixFolder).size() > 3) names.insert(names.begin(), {".", ".."});
+  return true;
+}
+
+// FindFirstFile's answer for a name with wildcards: the first entry of its folder that matches.
+bool FindFirstMatch(const std::string& path, const std::string& unixPath, FindData& data) {
+  size_t slash = unixPath.find_last_of('/');
+  std::string folder = slash == 0 ? "/" : unixPath.substr(0, slash);
+  std::string pattern = unixPath.substr(slash + 1);
+  std::vector<std::string> names;
+  if (!ListedNames(folder, names)) return Fail(path);
+  for (const std::string& name : names) {
+    if (!MatchesWildcards(pattern, name)) continue;
+    std::string entryPath = folder + "/" + name;
+    struct stat st;
+    if (stat(entryPath.c_str(), &st) != 0) continue;
+    data = EntryOf(name, entryPath, st);
+    return true;
+  }
+  return Fail(path, ENOENT);
+}
+
+// What Windows asks for in each mode: access, the sharing granted to others, and the creation.
+// Files written are opened for reading too where the rights allow: the locks that record the
+// sharing need a readable descriptor.
+struct OpenMode {
+  int flags;
+  unsigned access;
+  unsigned share;
+  bool truncate;
+};
+
+OpenMode OpenModeOf(File::Mode mode) {
+  using host::kShareRead;
+  using host::kShareWrite;
+  switch (mode) {
+    case File::Mode::kCreate:
+      return {O_RDWR | O_CREAT, kShareWrite, kShareRead, true};
+    case File::Mode::kAppend:
+      return {O_RDWR | O_CREAT | O_APPEND, kShareWrite, kShareRead, false};
+    case File::Mode::kReadWrite:
+      return {O_RDWR | O_CREAT, kShareRead | kShareWrite, kShareRead, false};
+    case File::Mode::kReadShared:
+      return {O_RDONLY, kShareRead, kShareRead | kShareWrite, false};
+    case File::Mode::kRead:
+      break;
+  }
+  return {O_RDONLY, kShareRead, kShareRead, false};
+}
+
+int OpenDescriptor(const std::string& unixPath, const OpenMode& how) {
+  int fd = open(unixPath.c_str(), how.flags | O_CLOEXEC, 0644);
+  if (fd >= 0 || errno != EACCES || (how.access & host::kShareRead)) return fd;
+  // A file its owner may write but not read: written without recorded sharing.
+  return open(unixPath.c_str(), (how.flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC, 0644);
 }
 
 }  // namespace
@@ -255,17 +383,23 @@ bool DeleteFile(const std::string& path) {
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) {
     return Fail("Cannot delete " + path, EACCES);  // Windows refuses to delete read-only files
   }
+  host::DeleteAccess access(unixPath);
+  if (!access.Granted()) return Fail("Cannot delete " + path, EBUSY);
   return unlink(unixPath.c_str()) == 0 || Fail("Cannot delete " + path);
 }
 
 bool FindFile(const std::string& path, FindData& data) {
   std::string unixPath = host::ToUnixPath(path);
   struct stat st;
-  if (stat(unixPath.c_str(), &st) != 0) return Fail(path);
-  size_t slash = unixPath.find_last_of('/');
-  data = {slash == std::string::npos ? unixPath : unixPath.substr(slash + 1),
-          AttributesOf(unixPath, st), static_cast<uint64_t>(st.st_size), ToFileTime(st.st_mtim)};
-  return true;
+  if (stat(unixPath.c_str(), &st) == 0) {
+    size_t slash = unixPath.find_last_of('/');
+    data =
+        EntryOf(slash == std::string::npos ? unixPath : unixPath.substr(slash + 1), unixPath, st);
+    return true;
+  }
+  int error = errno;
+  if (HasWildcards(path)) return FindFirstMatch(path, unixPath, data);
+  return Fail(path, error);
 }
 
 bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
@@ -285,9 +419,8 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
       struct stat target;
       if (stat(unixPath.c_str(), &target) == 0) st = target;
     }
-    uint32_t attributes = AttributesOf(unixPath, st) | linkBit;
-    entries.push_back(
-        {name, attributes, static_cast<uint64_t>(st.st_size), ToFileTime(st.st_mtim)});
+    entries.push_back(EntryOf(name, unixPath, st));
+    entries.back().attributes |= linkBit;
     errno = 0;
   }
   bool ended = errno == 0;
@@ -297,22 +430,39 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
 }
 
 File File::Open(const std::string& path, Mode mode) {
-  int flags = O_RDONLY;
-  if (mode == Mode::kCreate) flags = O_WRONLY | O_CREAT | O_TRUNC;
-  if (mode == Mode::kAppend) flags = O_WRONLY | O_CREAT | O_APPEND;
-  if (mode == Mode::kReadWrite) flags = O_RDWR | O_CREAT;
-  int fd = open(host::ToUnixPath(path).c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    Fail("Cannot open file " + path);
-    return File();
+  const OpenMode how = OpenModeOf(mode);
+  const std::string unixPath = host::ToUnixPath(path);
+  // A file deleted between the open and the claim is gone, as on Windows: the name is opened
+  // again (and, where the mode creates, made anew).
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = OpenDescriptor(unixPath, how);
+    if (fd < 0) break;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      Fail("Cannot open file " + path, EISDIR);
+      return File();
+    }
+    if (!host::ClaimShareMode(fd, how.access, how.share)) {
+      close(fd);
+      Fail("Cannot open file " + path, EBUSY);
+      return File();
+    }
+    if (fstat(fd, &st) == 0 && st.st_nlink == 0) {
+      close(fd);
+      errno = ENOENT;
+      continue;
+    }
+    // Truncated only once the sharing allows it, so that a refused open leaves the file whole.
+    if (how.truncate && ftruncate(fd, 0) != 0) {
+      Fail("Cannot open file " + path);
+      close(fd);
+      return File();
+    }
+    return File(fd);
   }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    Fail("Cannot open file " + path, EISDIR);
-    return File();
-  }
-  return File(fd);
+  Fail("Cannot open file " + path);
+  return File();
 }
 
 int64_t File::Read(void* buffer, size_t count) {

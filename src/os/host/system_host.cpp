@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "os/host/HostPaths.h"
+#include "os/host/ShareModes.h"
 #include "os/os.h"
 
 extern char** environ;
@@ -261,6 +262,11 @@ bool MoveFile(const std::string& source, const std::string& target) {
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) {
     errno = EEXIST;  // Windows never moves onto an existing file without being asked to
+    return false;
+  }
+  host::DeleteAccess access(from);  // renaming needs delete access, as on Windows
+  if (!access.Granted()) {
+    errno = EBUSY;
     return false;
   }
   return rename(from.c_str(), to.c_str()) == 0;

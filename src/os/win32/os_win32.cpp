@@ -184,8 +184,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool FindFile(const std::string& path, FindData& data) {
-  // FindFirstFile takes a pattern; a path with wildcards would match some other file.
-  if (path.find_first_of("*?") != std::string::npos) return Fail(path, ERROR_INVALID_NAME);
+  // A name with wildcards gives the first entry that matches, as callers of FileSize expect.
   WIN32_FIND_DATAA found;
   HANDLE find = FindFirstFileA(path.c_str(), &found);
   if (find == INVALID_HANDLE_VALUE) return Fail(path);
