@@ -105,6 +105,15 @@ run_engine "$setup" /s
 check "damaged further package is an invalid package" contains "Invalid package size!"
 check "damaged further package is named" contains "docs.kxp"
 
+# A pipe in the place of a package would block whoever opens it until someone writes to it.
+if [ "$mode" = host ]; then
+  fresh_copy pipe-further
+  rm "$dir/docs.kxp" && mkfifo "$dir/docs.kxp"
+  run_engine timeout 30 "$setup" /s
+  check "a pipe named like a further package is refused, not waited on" [ "$code" -eq 255 ]
+  check "the pipe is named" contains 'docs.kxp" cannot be opened'
+fi
+
 # --- The trailer: what may be appended after the marker, and what breaks the check.
 fresh_copy appended
 head -c 65530 /dev/zero >>"$setup"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -284,6 +285,81 @@ TEST(OsProcessTest, KnowsItsOwnProgramAndFolders) {
   EXPECT_EQ(os::GetCurrentDir().size(), os::SystemDir().size());
   EXPECT_FALSE(os::SetCurrentDir(os::SystemDir() + "\\no such folder"));
   ASSERT_TRUE(os::SetCurrentDir(saved));
+}
+
+// Every failure of the layer says why, whatever failed before it.
+TEST_F(OsFileTest, EveryFailureDescribesItself) {
+  ScratchRegistryKey registry;
+  const std::string key = registry.Path().substr(5);  // without "HKCU\"
+  const std::string missing = scratch_.Path() + "missing";
+  const std::string existing = scratch_.Path() + "existing.txt";
+  ASSERT_TRUE(WriteFileText(existing, "x"));
+  struct Case {
+    const char* what;
+    std::function<bool()> call;  // true when the call failed, as it must
+  };
+  const Case cases[] = {
+      {"opening a missing key",
+       [&] {
+         return !os::RegKey::Open(os::RegRoot::kCurrentUser, key + "\\none", false).IsOpen();
+       }},
+      {"reading a missing value",
+       [&] {
+         uint32_t type = 0;
+         std::vector<uint8_t> data;
+         return !os::RegKey::Open(os::RegRoot::kCurrentUser, key, false)
+                     .QueryValue("none", type, data);
+       }},
+      {"writing through a key opened for reading",
+       [&] {
+         return !os::RegKey::Open(os::RegRoot::kCurrentUser, key, false)
+                     .SetValue("v", os::kRegString, "x", 2);
+       }},
+      {"deleting a missing value",
+       [&] { return !os::RegKey::Open(os::RegRoot::kCurrentUser, key, true).DeleteValue("none"); }},
+      {"listing past the last subkey",
+       [&] {
+         std::string name;
+         return !os::RegKey::Open(os::RegRoot::kCurrentUser, key, false).EnumKey(0, name);
+       }},
+      {"deleting a missing key",
+       [&] { return !os::RegDeleteKey(os::RegRoot::kCurrentUser, key + "\\none"); }},
+      {"moving a missing file", [&] { return !os::MoveFile(missing, scratch_.Path() + "b"); }},
+      {"moving onto an existing file", [&] { return !os::MoveFile(existing, existing); }},
+      {"the free space of a missing folder",
+       [&] {
+         uint64_t bytes = 0;
+         return !os::GetDiskFreeSpaceEx(missing + "\\", bytes);
+       }},
+      {"the short name of a missing file",
+       [&] {
+         std::string shortPath;
+         return !os::GetShortPath(missing, shortPath);
+       }},
+      {"starting a missing program",
+       [&] {
+         return !os::CreateProcess("\"" + missing + ".exe\"", "", os::kShowHidden).IsValid();
+       }},
+      {"the version of a file without one",
+       [&] {
+         uint32_t high = 0, low = 0;
+         return !os::GetFileVersion(existing, high, low);
+       }},
+      {"registering a missing server",
+       [&] {
+         int32_t result = 0;
+         return !os::CallServerRegistration(missing + ".dll", true, result);
+       }},
+  };
+  for (const Case& c : cases) {
+    // A failure of its own beforehand, which the next one must not leave standing.
+    ASSERT_EQ(os::GetFileAttributes(scratch_.Path() + "stale-marker"), os::kInvalidAttributes);
+    ASSERT_NE(os::LastErrorMessage().find("stale-marker"), std::string::npos);
+    EXPECT_TRUE(c.call()) << c.what;
+    const std::string message = os::LastErrorMessage();
+    EXPECT_FALSE(message.empty()) << c.what;
+    EXPECT_EQ(message.find("stale-marker"), std::string::npos) << c.what << ": " << message;
+  }
 }
 
 TEST(OsRandomTest, EveryDrawIsNew) {

@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
 
 namespace os::host {
@@ -723,7 +724,7 @@ uint64_t RegistryStore::LoadCount() const {
 
 bool RegistryStore::Fail(const std::string& message) {
   error_ = message;
-  return false;
+  return FailWith("", message);
 }
 
 bool RegistryStore::OpenLockFile() {
@@ -820,6 +821,8 @@ bool RegistryStore::Save() {
   return true;
 }
 
+constexpr char kNoMoreItems[] = "No more data is available";
+
 template <typename Op>
 bool RegistryStore::Run(bool write, Op&& op) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -842,6 +845,8 @@ bool RegistryStore::Run(bool write, Op&& op) {
     return Fail(loadError_);
   }
   bool ok = op(tree_, changed);
+  // An operation that fails without saying why found no such key or value, as Windows says.
+  if (!ok && error_.empty()) Fail("The system cannot find the file specified");
   if (changed && !Save()) {
     // The tree holds a change the file does not: read the file again next time.
     state_ = State::kUnknown;
@@ -895,7 +900,7 @@ bool RegistryStore::QueryValue(RegRoot root, const std::string& key, const std::
 
 bool RegistryStore::SetValue(RegRoot root, const std::string& key, const std::string& name,
                              uint32_t type, const void* data, size_t size) {
-  if (!data && size > 0) return false;
+  if (!data && size > 0) return FailWith("", "The data area passed to a system call is too small");
   return Run(true, [&](RegistryTree& tree, bool& changed) {
     if (!IsValidValueName(name)) return Fail("a value name cannot hold line breaks or NULs");
     RegistryKey* found = tree.Find(root, key);
@@ -919,7 +924,8 @@ bool RegistryStore::EnumKey(RegRoot root, const std::string& key, uint32_t index
                             std::string& name) {
   return Run(false, [&](RegistryTree& tree, bool&) {
     RegistryKey* found = tree.Find(root, key);
-    if (!found || index >= found->subkeys.size()) return false;
+    if (found && index >= found->subkeys.size()) return Fail(kNoMoreItems);
+    if (!found) return false;
     name = std::next(found->subkeys.begin(), index)->second->name;
     return true;
   });
@@ -929,7 +935,8 @@ bool RegistryStore::EnumValue(RegRoot root, const std::string& key, uint32_t ind
                               std::string& name) {
   return Run(false, [&](RegistryTree& tree, bool&) {
     RegistryKey* found = tree.Find(root, key);
-    if (!found || index >= found->values.size()) return false;
+    if (found && index >= found->values.size()) return Fail(kNoMoreItems);
+    if (!found) return false;
     name = found->values[index].name;
     return true;
   });

@@ -3,9 +3,12 @@
 // and code pages Windows gives them, so language choice and character sets can be tested.
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <ctime>
 
+#include "os/host/HostErrors.h"
 #include "os/os.h"
 
 namespace os {
@@ -59,10 +62,10 @@ std::string TwoDigits(int value) {
 }  // namespace
 
 bool FileTimeToLocalTime(int64_t fileTime, LocalDateTime& local) {
-  if (fileTime < 0) return false;
+  if (fileTime < 0) return host::Fail("Cannot convert a file time", EINVAL);
   time_t seconds = static_cast<time_t>(fileTime / 10000000 - kEpochDelta);
   tm parts;
-  if (!localtime_r(&seconds, &parts)) return false;
+  if (!localtime_r(&seconds, &parts)) return host::Fail("Cannot convert a file time");
   local = {parts.tm_year + 1900,
            parts.tm_mon + 1,
            parts.tm_mday,
@@ -126,9 +129,11 @@ bool CharsetOfCodePage(uint32_t codePage, uint32_t& charset) {
       return true;
     }
   }
-  return false;
+  return host::FailWith("Code page " + std::to_string(codePage), "not installed");
 }
 
-bool CanCreateInProcessObject(const std::string&, const std::string&) { return false; }
+bool CanCreateInProcessObject(const std::string& classId, const std::string&) {
+  return host::FailWith(classId, "the host has no COM classes");
+}
 
 }  // namespace os

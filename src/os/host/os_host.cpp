@@ -18,6 +18,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
 #include "os/host/ShareModes.h"
 #include "os/os.h"
@@ -31,20 +32,7 @@ extern const uint8_t kx_resource_RCDATA_UNPACK_end[] __attribute__((weak));
 namespace os {
 namespace {
 
-thread_local std::string lastError;
-
-// A file held by another handle is reported in the words of Windows, as the Windows layer does.
-std::string ErrorText(int error) {
-  if (error == EBUSY || error == ETXTBSY) {
-    return "The process cannot access the file because it is being used by another process";
-  }
-  return std::strerror(error);
-}
-
-bool Fail(const std::string& context, int error = errno) {
-  lastError = context.empty() ? ErrorText(error) : context + ": " + ErrorText(error);
-  return false;
-}
+using host::Fail;
 
 // Seconds between 1601-01-01 and 1970-01-01, the origins of Windows and Unix time.
 constexpr int64_t kEpochDelta = 11644473600LL;
@@ -246,16 +234,19 @@ OpenMode OpenModeOf(File::Mode mode) {
   return {O_RDONLY, kShareRead, kShareRead, false};
 }
 
+// Opened without waiting: a pipe would block the open until someone writes to it, and Windows
+// has no such files in its folders; File::Open refuses whatever is no regular file.
 int OpenDescriptor(const std::string& unixPath, const OpenMode& how) {
-  int fd = open(unixPath.c_str(), how.flags | O_CLOEXEC, 0644);
-  if (fd >= 0 || errno != EACCES || (how.access & host::kShareRead)) return fd;
-  // A file its owner may write but not read: written without recorded sharing.
-  return open(unixPath.c_str(), (how.flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC, 0644);
+  int fd = open(unixPath.c_str(), how.flags | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (fd < 0 && errno == EACCES && !(how.access & host::kShareRead)) {
+    // A file its owner may write but not read: written without recorded sharing.
+    fd = open(unixPath.c_str(), (how.flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0644);
+  }
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace
-
-std::string LastErrorMessage() { return lastError; }
 
 std::string CommandLine() {
   FILE* file = std::fopen("/proc/self/cmdline", "rb");
@@ -438,9 +429,13 @@ File File::Open(const std::string& path, Mode mode) {
     int fd = OpenDescriptor(unixPath, how);
     if (fd < 0) break;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
       close(fd);
-      Fail("Cannot open file " + path, EISDIR);
+      if (S_ISDIR(st.st_mode)) {
+        Fail("Cannot open file " + path, EISDIR);
+      } else {
+        Fail("Cannot open file " + path + ", which is no regular file", ENXIO);
+      }
       return File();
     }
     if (!host::ClaimShareMode(fd, how.access, how.share)) {
@@ -496,11 +491,18 @@ bool File::Truncate() {
          Fail("Truncate error");
 }
 
-int64_t File::Tell() const { return lseek(static_cast<int>(handle_), 0, SEEK_CUR); }
+int64_t File::Tell() const {
+  off_t position = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+  if (position < 0) Fail("Seek error");
+  return position;
+}
 
 int64_t File::Size() const {
   struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  if (fstat(static_cast<int>(handle_), &st) != 0) {
+    Fail("Cannot tell the size of a file");
+    return -1;
+  }
   return st.st_size;
 }
 
@@ -578,7 +580,7 @@ Library Library::Load(const std::string& fullPath) {
   void* handle = dlopen(host::ToUnixPath(fullPath).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* error = dlerror();
-    lastError = error ? error : "Cannot load " + fullPath;
+    host::FailWith("Cannot load " + fullPath, error ? error : "unknown error");
     return Library();
   }
   return Library(handle);

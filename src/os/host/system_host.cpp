@@ -16,6 +16,7 @@
 #include <ctime>
 #include <thread>
 
+#include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
 #include "os/host/ShareModes.h"
 #include "os/os.h"
@@ -55,17 +56,24 @@ std::vector<std::string> SplitParameters(const std::string& line) {
   return parameters;
 }
 
-bool IsExecutable(const std::string& unixPath) {
+// 0 when unixPath is a program that can be started, else why not (an errno value).
+int ProgramProblem(const std::string& unixPath) {
   struct stat st;
-  return stat(unixPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
+  if (stat(unixPath.c_str(), &st) != 0) return errno;
+  return S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) ? 0 : ENOEXEC;
 }
 
-// Runs argv[0] with the arguments in folder; 0 when it could not be started.
+// Runs argv[0] with the arguments in folder; 0 (with the failure recorded) when it could not be
+// started.
 pid_t Spawn(std::vector<std::string> arguments, const std::string& workingFolder) {
-  if (arguments.empty()) return 0;
+  if (arguments.empty()) {
+    host::FailWith("Cannot start a program", "the command line is empty");
+    return 0;
+  }
+  const std::string program = arguments[0];
   arguments[0] = host::ToUnixPath(arguments[0]);
-  if (!IsExecutable(arguments[0])) {
-    errno = ENOEXEC;
+  if (int problem = ProgramProblem(arguments[0])) {
+    host::Fail("Cannot start " + program, problem);
     return 0;
   }
   std::vector<char*> argv;
@@ -88,7 +96,7 @@ pid_t Spawn(std::vector<std::string> arguments, const std::string& workingFolder
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
-    errno = error;
+    host::Fail("Cannot start " + program, error);
     return 0;
   }
   return pid;
@@ -225,14 +233,19 @@ std::vector<std::string> EnvironmentStrings() {
 }
 
 bool SetProcessVariable(const std::string& name, const std::string& value) {
-  return setenv(name.c_str(), value.c_str(), 1) == 0;
+  return setenv(name.c_str(), value.c_str(), 1) == 0 ||
+         host::Fail("Cannot set the variable " + name);
 }
 
-bool RemoveProcessVariable(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+bool RemoveProcessVariable(const std::string& name) {
+  return unsetenv(name.c_str()) == 0 || host::Fail("Cannot remove the variable " + name);
+}
 
 bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes) {
   struct statvfs vfs;
-  if (statvfs(host::ToUnixPath(folder).c_str(), &vfs) != 0) return false;
+  if (statvfs(host::ToUnixPath(folder).c_str(), &vfs) != 0) {
+    return host::Fail("Cannot tell the free space of " + folder);
+  }
   freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
   return true;
 }
@@ -251,7 +264,7 @@ bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluste
 
 bool GetShortPath(const std::string& path, std::string& shortPath) {
   struct stat st;
-  if (stat(host::ToUnixPath(path).c_str(), &st) != 0) return false;
+  if (stat(host::ToUnixPath(path).c_str(), &st) != 0) return host::Fail(path);
   shortPath = path;
   return true;
 }
@@ -259,17 +272,15 @@ bool GetShortPath(const std::string& path, std::string& shortPath) {
 bool MoveFile(const std::string& source, const std::string& target) {
   std::string from = host::ToUnixPath(source);
   std::string to = host::ToUnixPath(target);
+  const std::string context = "Cannot move " + source + " to " + target;
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) {
-    errno = EEXIST;  // Windows never moves onto an existing file without being asked to
-    return false;
+    // Windows never moves onto an existing file without being asked to.
+    return host::Fail(context, EEXIST);
   }
   host::DeleteAccess access(from);  // renaming needs delete access, as on Windows
-  if (!access.Granted()) {
-    errno = EBUSY;
-    return false;
-  }
-  return rename(from.c_str(), to.c_str()) == 0;
+  if (!access.Granted()) return host::Fail(context, EBUSY);
+  return rename(from.c_str(), to.c_str()) == 0 || host::Fail(context);
 }
 
 // Windows keeps the requests as pairs in one multi-string: "\??\source" and "\??\target", or an
@@ -312,25 +323,30 @@ std::string GetSpecialFolder(int csidl) {
 bool EnableShutdownPrivilege() { return true; }
 
 bool ExitWindows(uint32_t flags) {
+  const std::string context = "Cannot record the restart in " + RestartRecord();
   FILE* record = std::fopen(RestartRecord().c_str(), "a");
-  if (!record) return false;
+  if (!record) return host::Fail(context);
   std::fprintf(record, "flags=%u time=%ld\n", flags, static_cast<long>(std::time(nullptr)));
-  return std::fclose(record) == 0;
+  return std::fclose(record) == 0 || host::Fail(context);
 }
 
 bool CallServerRegistration(const std::string& file, bool registering, int32_t& result) {
   result = 0;
   void* library = dlopen(host::ToUnixPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) return false;
-  using ServerFunction = int32_t (*)();
-  auto function = reinterpret_cast<ServerFunction>(
-      dlsym(library, registering ? "DllRegisterServer" : "DllUnregisterServer"));
+  if (!library) {
+    const char* error = dlerror();
+    return host::FailWith("Cannot load " + file, error ? error : "unknown error");
+  }
+  const char* name = registering ? "DllRegisterServer" : "DllUnregisterServer";
+  auto function = reinterpret_cast<int32_t (*)()>(dlsym(library, name));
   if (function) result = function();
   dlclose(library);
-  return function != nullptr;
+  return function || host::FailWith(file, std::string("the library has no ") + name);
 }
 
-bool RegisterTypeLibrary(const std::string& file, bool registering) { return false; }
+bool RegisterTypeLibrary(const std::string& file, bool registering) {
+  return host::FailWith(file, "the host has no type libraries");
+}
 
 Rect WorkArea() { return {0, 0, 1024, 738}; }  // a 1024x768 screen less its task bar
 

@@ -5,16 +5,12 @@
 // that form is ignored as if unset, and the default, Windows XP (NT 5.1.2600), is reported.
 // Version resources are read from the PE file by the portable reader, through positioned reads of
 // the few parts it needs, so a large file is never read whole.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
 #include "os/PeVersion.h"
-#include "os/host/HostPaths.h"
+#include "os/host/HostErrors.h"
 #include "os/os.h"
 
 namespace os {
@@ -41,32 +37,6 @@ bool TakeChar(std::string_view& text, char ch) {
 }
 
 // A file descriptor closed on every path.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t got = pread(fd, static_cast<char*>(buffer) + done, count - done,
-                        static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return done;
-}
-
 bool ParseWindowsVersion(std::string_view text, VersionData& data) {
   VersionData parsed;
   if (!TakeNumber(text, parsed.major) || !TakeChar(text, '.') || !TakeNumber(text, parsed.minor) ||
@@ -92,16 +62,14 @@ VersionData GetVersionData() {
 
 bool GetFileVersion(const std::string& path, uint32_t& mostSignificant,
                     uint32_t& leastSignificant) {
-  Descriptor file(open(host::ToUnixPath(path).c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status;
-  if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return false;
-  }
-  PeByteReader read = [&file](uint64_t offset, void* buffer, size_t count) {
-    return ReadAt(file.Get(), offset, buffer, count);
+  File file = File::Open(path, File::Mode::kReadShared);
+  if (!file.IsOpen()) return false;
+  PeByteReader read = [&file](uint64_t offset, void* buffer, size_t count) -> size_t {
+    return static_cast<size_t>(std::max<int64_t>(0, file.ReadAt(offset, buffer, count)));
   };
-  std::optional<PeFixedFileInfo> info = ReadPeFixedFileInfo(read);
-  if (!info) return false;
+  std::string reason;
+  std::optional<PeFixedFileInfo> info = ReadPeFixedFileInfo(read, &reason);
+  if (!info) return host::FailWith("No version in " + path, reason);
   mostSignificant = info->fileVersionMS;
   leastSignificant = info->fileVersionLS;
   return true;

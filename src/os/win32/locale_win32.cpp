@@ -1,6 +1,7 @@
 // Time conversions, the user's locale settings and the installed locales, through the ANSI
 // locale API; COM object creation for the installed-runtime tests.
 #include "os/win32/WindowsApi.h"
+#include "os/win32/Win32Errors.h"
 
 #include <objbase.h>
 
@@ -44,7 +45,8 @@ bool FileTimeToLocalTime(int64_t fileTime, LocalDateTime& local) {
   SYSTEMTIME parts;
   if (fileTime < 0 || !FileTimeToLocalFileTime(&utc, &localTime) ||
       !FileTimeToSystemTime(&localTime, &parts)) {
-    return false;
+    return win32::Fail("Cannot convert a file time",
+                       fileTime < 0 ? ERROR_INVALID_PARAMETER : GetLastError());
   }
   local = {parts.wYear,   parts.wMonth,  parts.wDay,         parts.wHour,
            parts.wMinute, parts.wSecond, parts.wMilliseconds};
@@ -106,7 +108,7 @@ bool CharsetOfCodePage(uint32_t codePage, uint32_t& charset) {
   CHARSETINFO info = {};
   if (!TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<uintptr_t>(codePage)), &info,
                             TCI_SRCCODEPAGE)) {
-    return false;
+    return win32::Fail("Code page " + std::to_string(codePage));
   }
   charset = info.ciCharset;
   return true;
@@ -118,7 +120,7 @@ bool CanCreateInProcessObject(const std::string& classId, const std::string& int
   std::wstring classText = Widen(classId), interfaceText = Widen(interfaceId);
   if (FAILED(CLSIDFromString(classText.data(), &classGuid)) ||
       FAILED(IIDFromString(interfaceText.data(), &interfaceGuid))) {
-    return false;
+    return win32::FailWith(classId, "not a class identifier");
   }
   HRESULT initialised = CoInitialize(nullptr);
   void* instance = nullptr;
@@ -126,7 +128,7 @@ bool CanCreateInProcessObject(const std::string& classId, const std::string& int
       CoCreateInstance(classGuid, nullptr, CLSCTX_INPROC_SERVER, interfaceGuid, &instance));
   if (created && instance) static_cast<IUnknown*>(instance)->Release();
   if (SUCCEEDED(initialised)) CoUninitialize();
-  return created;
+  return created || win32::FailWith(classId, "no such class can be created here");
 }
 
 }  // namespace os

@@ -1,6 +1,7 @@
 // The Windows implementation of the OS layer: the ANSI Windows API (see os.h). Every failure is
 // turned into text once, by Fail(), from GetLastError.
 #include "os/win32/WindowsApi.h"
+#include "os/win32/Win32Errors.h"
 
 #include <commctrl.h>
 #include <fcntl.h>
@@ -15,27 +16,7 @@
 namespace os {
 namespace {
 
-thread_local std::string lastError;
-
-std::string SystemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message =
-      length && text ? std::string(text, length) : "Error " + std::to_string(code);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
-
-bool Fail(const std::string& context, DWORD code = GetLastError()) {
-  lastError = context.empty() ? SystemMessage(code) : context + ": " + SystemMessage(code);
-  return false;
-}
+using win32::Fail;
 
 int64_t FromFileTime(const FILETIME& time) {
   return (static_cast<int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -68,8 +49,6 @@ int DefaultAnswer(uint32_t flags) {
 }
 
 }  // namespace
-
-std::string LastErrorMessage() { return lastError; }
 
 std::string CommandLine() { return GetCommandLineA(); }
 
@@ -263,13 +242,16 @@ bool File::Truncate() { return SetEndOfFile(AsHandle(handle_)) || Fail("Truncate
 int64_t File::Tell() const {
   LARGE_INTEGER zero, position;
   zero.QuadPart = 0;
-  return SetFilePointerEx(AsHandle(handle_), zero, &position, FILE_CURRENT) ? position.QuadPart
-                                                                            : -1;
+  if (SetFilePointerEx(AsHandle(handle_), zero, &position, FILE_CURRENT)) return position.QuadPart;
+  Fail("Seek error");
+  return -1;
 }
 
 int64_t File::Size() const {
   LARGE_INTEGER size;
-  return GetFileSizeEx(AsHandle(handle_), &size) ? size.QuadPart : -1;
+  if (GetFileSizeEx(AsHandle(handle_), &size)) return size.QuadPart;
+  Fail("Cannot tell the size of a file");
+  return -1;
 }
 
 void File::Close() {

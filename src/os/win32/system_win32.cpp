@@ -1,6 +1,7 @@
 // The Windows OS layer's processes, disks, shell folders, session and COM registration (see
 // os.h). Calls that old systems lack are looked up at run time.
 #include "os/win32/WindowsApi.h"
+#include "os/win32/Win32Errors.h"
 
 #include <cstring>
 
@@ -120,8 +121,11 @@ bool Process::Wait(uint32_t milliseconds) {
 
 bool Process::ExitCode(uint32_t& code) const {
   DWORD exitCode = 0;
-  if (!handle_ || !GetExitCodeProcess(AsHandle(handle_), &exitCode)) return false;
-  if (exitCode == STILL_ACTIVE) return false;
+  if (!handle_) return win32::Fail("Cannot read the exit code", ERROR_INVALID_HANDLE);
+  if (!GetExitCodeProcess(AsHandle(handle_), &exitCode)) {
+    return win32::Fail("Cannot read the exit code");
+  }
+  if (exitCode == STILL_ACTIVE) return win32::FailWith("No exit code", "the program still runs");
   code = exitCode;
   return true;
 }
@@ -136,6 +140,7 @@ Process CreateProcess(const std::string& commandLine, const std::string& working
   std::string line = commandLine;  // the call may write into its command line
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+    win32::Fail("Cannot start " + commandLine);
     return Process();
   }
   CloseHandle(info.hThread);
@@ -154,6 +159,8 @@ Process ShellExecute(WindowHandle owner, const std::string& file, const std::str
   info.nShow = showCommand;
   auto shellExecute = ShellFunction<BOOL(WINAPI*)(SHELLEXECUTEINFOA*)>("ShellExecuteExA");
   started = shellExecute && shellExecute(&info);
+  if (!started)
+    win32::Fail("Cannot open " + file, shellExecute ? GetLastError() : ERROR_PROC_NOT_FOUND);
   return started && info.hProcess ? Process(info.hProcess) : Process();
 }
 
@@ -183,18 +190,22 @@ std::vector<std::string> EnvironmentStrings() {
 }
 
 bool SetProcessVariable(const std::string& name, const std::string& value) {
-  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != FALSE;
+  return SetEnvironmentVariableA(name.c_str(), value.c_str()) ||
+         win32::Fail("Cannot set the variable " + name);
 }
 
 bool RemoveProcessVariable(const std::string& name) {
-  return SetEnvironmentVariableA(name.c_str(), nullptr) != FALSE;
+  return SetEnvironmentVariableA(name.c_str(), nullptr) ||
+         win32::Fail("Cannot remove the variable " + name);
 }
 
 bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes) {
   using FreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   auto freeSpaceEx = KernelFunction<FreeSpaceExFn>("GetDiskFreeSpaceExA");
   ULARGE_INTEGER available, total, totalFree;
-  if (!freeSpaceEx || !freeSpaceEx(folder.c_str(), &available, &total, &totalFree)) return false;
+  const std::string context = "Cannot tell the free space of " + folder;
+  if (!freeSpaceEx) return win32::Fail(context, ERROR_PROC_NOT_FOUND);
+  if (!freeSpaceEx(folder.c_str(), &available, &total, &totalFree)) return win32::Fail(context);
   freeBytes = available.QuadPart;
   return true;
 }
@@ -202,7 +213,9 @@ bool GetDiskFreeSpaceEx(const std::string& folder, uint64_t& freeBytes) {
 bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluster,
                              uint32_t& bytesPerSector, uint32_t& freeClusters) {
   DWORD sectors, bytes, clusters, totalClusters;
-  if (!GetDiskFreeSpaceA(root.c_str(), &sectors, &bytes, &clusters, &totalClusters)) return false;
+  if (!GetDiskFreeSpaceA(root.c_str(), &sectors, &bytes, &clusters, &totalClusters)) {
+    return win32::Fail("Cannot tell the free space of " + root);
+  }
   sectorsPerCluster = sectors;
   bytesPerSector = bytes;
   freeClusters = clusters;
@@ -212,18 +225,21 @@ bool GetDiskFreeSpaceClassic(const std::string& root, uint32_t& sectorsPerCluste
 bool GetShortPath(const std::string& path, std::string& shortPath) {
   char buffer[MAX_PATH + 1];
   DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
-  if (length == 0 || length >= sizeof(buffer)) return false;
+  if (length == 0) return win32::Fail(path);
+  if (length >= sizeof(buffer)) return win32::Fail(path, ERROR_FILENAME_EXCED_RANGE);
   shortPath.assign(buffer, length);
   return true;
 }
 
 bool MoveFile(const std::string& source, const std::string& target) {
-  return MoveFileA(source.c_str(), target.c_str()) != FALSE;
+  return MoveFileA(source.c_str(), target.c_str()) ||
+         win32::Fail("Cannot move " + source + " to " + target);
 }
 
 bool MoveFileAtReboot(const std::string& source, const std::string& target) {
   return MoveFileExA(source.c_str(), target.empty() ? nullptr : target.c_str(),
-                     MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+                     MOVEFILE_DELAY_UNTIL_REBOOT) ||
+         win32::Fail("Cannot schedule " + source + " for the next start of Windows");
 }
 
 std::string GetSpecialFolder(int csidl) {
@@ -235,8 +251,9 @@ std::string GetSpecialFolder(int csidl) {
 
 bool EnableShutdownPrivilege() {
   HANDLE token = nullptr;
+  const std::string context = "Cannot enable the shutdown privilege";
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    return false;
+    return win32::Fail(context);
   }
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
@@ -245,11 +262,14 @@ bool EnableShutdownPrivilege() {
       LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid) &&
       AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
       GetLastError() == ERROR_SUCCESS;  // "not all assigned" also returns TRUE
+  if (!enabled) win32::Fail(context);
   CloseHandle(token);
   return enabled;
 }
 
-bool ExitWindows(uint32_t flags) { return ExitWindowsEx(flags, 0) != FALSE; }
+bool ExitWindows(uint32_t flags) {
+  return ExitWindowsEx(flags, 0) || win32::Fail("Cannot restart Windows");
+}
 
 bool CallServerRegistration(const std::string& file, bool registering, int32_t& result) {
   result = 0;
@@ -258,10 +278,12 @@ bool CallServerRegistration(const std::string& file, bool registering, int32_t& 
   UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
   HMODULE library = LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   SetErrorMode(previousMode);
-  if (!library) return false;
+  if (!library) return win32::Fail("Cannot load " + file);
   using ServerFunction = HRESULT(STDAPICALLTYPE*)();
-  auto function = reinterpret_cast<ServerFunction>(reinterpret_cast<void*>(
-      GetProcAddress(library, registering ? "DllRegisterServer" : "DllUnregisterServer")));
+  const char* name = registering ? "DllRegisterServer" : "DllUnregisterServer";
+  auto function =
+      reinterpret_cast<ServerFunction>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  if (!function) win32::Fail(file + " has no " + name);
   if (function) result = function();
   FreeLibrary(library);
   return function != nullptr;
@@ -269,8 +291,10 @@ bool CallServerRegistration(const std::string& file, bool registering, int32_t& 
 
 bool RegisterTypeLibrary(const std::string& file, bool registering) {
   TypeLibrary library(file);
-  if (!library.get()) return false;
-  return registering ? RegisterLibrary(library.get(), file) : UnregisterLibrary(library.get());
+  const std::string context = "Cannot register the type library " + file;
+  if (!library.get()) return win32::FailWith(context, "it cannot be loaded");
+  bool done = registering ? RegisterLibrary(library.get(), file) : UnregisterLibrary(library.get());
+  return done || win32::FailWith(context, "the system refused");
 }
 
 Rect WorkArea() {

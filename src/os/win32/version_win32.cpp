@@ -9,6 +9,7 @@
 // planted version.dll would otherwise be loaded in its place. The library stays loaded for the
 // life of the process.
 #include "os/win32/WindowsApi.h"
+#include "os/win32/Win32Errors.h"
 
 #include <cstring>
 #include <vector>
@@ -75,28 +76,31 @@ VersionData GetVersionData() {
 
 bool GetFileVersion(const std::string& path, uint32_t& mostSignificant,
                     uint32_t& leastSignificant) {
+  const std::string context = "No version in " + path;
   const VersionLibrary& library = Version();
-  if (!library.IsUsable()) return false;
+  if (!library.IsUsable()) return win32::Fail(context, ERROR_PROC_NOT_FOUND);
   DWORD ignored = 0;
   DWORD size = library.getSize(path.c_str(), &ignored);
-  if (size == 0) return false;
+  if (size == 0) return win32::Fail(context);
   std::vector<uint8_t> block(size);
-  if (!library.getInfo(path.c_str(), 0, size, block.data())) return false;
+  if (!library.getInfo(path.c_str(), 0, size, block.data())) return win32::Fail(context);
   void* value = nullptr;
   UINT length = 0;
   VS_FIXEDFILEINFO fixed;
   if (!library.query(block.data(), "\\", &value, &length) || !value ||
       length < sizeof(VS_FIXEDFILEINFO)) {
-    return false;
+    return win32::FailWith(context, "the resource has no fixed information");
   }
   // A damaged resource can make the answer point anywhere; only the buffer is read.
   uintptr_t first = reinterpret_cast<uintptr_t>(block.data());
   uintptr_t at = reinterpret_cast<uintptr_t>(value);
   if (at < first || at - first > block.size() || block.size() - (at - first) < sizeof(fixed)) {
-    return false;
+    return win32::FailWith(context, "the resource is damaged");
   }
   std::memcpy(&fixed, value, sizeof(fixed));
-  if (fixed.dwSignature != VS_FFI_SIGNATURE) return false;
+  if (fixed.dwSignature != VS_FFI_SIGNATURE) {
+    return win32::FailWith(context, "the resource is damaged");
+  }
   mostSignificant = fixed.dwFileVersionMS;
   leastSignificant = fixed.dwFileVersionLS;
   return true;
