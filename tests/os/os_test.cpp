@@ -293,7 +293,9 @@ TEST_F(OsFileTest, EveryFailureDescribesItself) {
   const std::string key = registry.Path().substr(5);  // without "HKCU\"
   const std::string missing = scratch_.Path() + "missing";
   const std::string existing = scratch_.Path() + "existing.txt";
+  const std::string other = scratch_.Path() + "other.txt";
   ASSERT_TRUE(WriteFileText(existing, "x"));
+  ASSERT_TRUE(WriteFileText(other, "y"));
   struct Case {
     const char* what;
     std::function<bool()> call;  // true when the call failed, as it must
@@ -325,7 +327,7 @@ TEST_F(OsFileTest, EveryFailureDescribesItself) {
       {"deleting a missing key",
        [&] { return !os::RegDeleteKey(os::RegRoot::kCurrentUser, key + "\\none"); }},
       {"moving a missing file", [&] { return !os::MoveFile(missing, scratch_.Path() + "b"); }},
-      {"moving onto an existing file", [&] { return !os::MoveFile(existing, existing); }},
+      {"moving onto an existing file", [&] { return !os::MoveFile(existing, other); }},
       {"the free space of a missing folder",
        [&] {
          uint64_t bytes = 0;
