@@ -11,6 +11,7 @@
 
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
+#include "engine/MainWnd.h"
 #include "engine/Packages.h"
 #include "engine/Stubs.h"
 #include "expressions/Common.h"
@@ -40,7 +41,10 @@ class DriverWindows {
     if (windowCreated_) DestroyMainWindow();
     os::DestroyIcon(icon_);
   }
-  bool CreateWindow() { return windowCreated_ = CreateMainWindow(); }
+  // Stand-in handler until the plug-in host delivers the events sent from other threads.
+  bool CreateWindow() {
+    return windowCreated_ = CreateMainWindow([](void*) -> intptr_t { return 0; });
+  }
 
  private:
   os::IconHandle icon_;

@@ -13,11 +13,6 @@ std::string& PreviousLogPath() {
   return path;
 }
 
-// Stub: no main window yet; message boxes have no owner.
-bool CreateMainWindow() { return true; }
-
-void DestroyMainWindow() {}
-
 // Stub: packages carry no plug-ins yet.
 bool LoadPlugins(int packageIndex) { return true; }
 

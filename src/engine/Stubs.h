@@ -1,5 +1,5 @@
 // Stand-ins for the operations that the driver calls but that other subsystems will provide: the
-// package container, the main window, the plug-in host, the launch checks and the installation
+// package container, the plug-in host, the launch checks and the installation
 // run. Each does the least that lets a run go on and says so in one line; each is replaced, under
 // the same name, by the subsystem that owns it. Main thread only.
 #pragma once
@@ -23,8 +23,6 @@ enum TDriverEvent : int32_t {
 
 // The install log of the previous run, which repair mode reads to remove old references.
 std::string& PreviousLogPath();
-bool CreateMainWindow();
-void DestroyMainWindow();
 bool LoadPlugins(int packageIndex);
 void UnloadPlugins();
 bool RunLaunchChecks();

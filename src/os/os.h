@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -393,7 +394,8 @@ class Process {
   ~Process();
 
   bool IsValid() const { return handle_ != nullptr; }
-  // Waits up to milliseconds; true when the process has ended.
+  // Waits up to milliseconds; true when the process has ended. On the main thread the wait serves
+  // the cross-thread sends that arrive meanwhile (see SendToMainThread).
   bool Wait(uint32_t milliseconds);
   // The exit code of an ended process.
   bool ExitCode(uint32_t& code) const;
@@ -417,8 +419,11 @@ Process CreateProcess(const std::string& commandLine, const std::string& working
 Process ShellExecute(WindowHandle owner, const std::string& file, const std::string& parameters,
                      const std::string& workingFolder, int showCommand, bool& started);
 
-// Dispatches every waiting message of the calling thread; false when a quit message was taken.
+// Dispatches every waiting message of the calling thread, on the main thread the cross-thread
+// sends among them; false when a quit message was taken.
 bool PumpMessages();
+// On the main thread the sleep serves the cross-thread sends that arrive meanwhile, so that no
+// wait of the main thread holds up a thread that sends to it.
 void Sleep(uint32_t milliseconds);
 
 // The process's environment block, one "name=value" text per entry, in block order.
@@ -479,6 +484,52 @@ enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 // always does so, and takes scripted answers from $KX_MSGBOX_ANSWERS ("6,7,1": one per box).
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                uint32_t flags);
+
+// ---------------------------------------------------------------------------------------------
+// The main window and the main thread
+//
+// The process has one hidden main window, created on the thread that runs the engine, which thus
+// becomes the main thread. Other threads reach the main thread through it: SendToMainThread hands
+// a record to the window's crossThread handler and blocks until the main thread has run it. The
+// main thread serves such sends wherever it dispatches: PumpMessages, Sleep and Process::Wait.
+// Windows: a real window of the class given, never shown, and the private message 22801 sent
+// with SendMessage. The host: a queue of the main thread; it has no sessions, so the session
+// handlers are never called there.
+
+// The window's handlers, called on the main thread only. An exception thrown by one cannot pass
+// the window procedure: the layer answers 0 (FALSE) instead, so a handler catches its own.
+struct MainWindowHandlers {
+  std::function<intptr_t(void* record)> crossThread;  // a record sent from another thread
+  std::function<bool()> queryEndSession;              // true: the session may end
+  std::function<void(bool ending)> endSession;        // ending: the session really ends
+};
+
+enum class MainWindowResult { kCreated, kClassRefused, kWindowRefused };
+
+// Registers the window class (className, with the icon; class styles redraw on resize and no
+// close item) and creates the hidden main window on the calling thread, which becomes the main
+// thread. kClassRefused when the class cannot be registered, as when a main window exists already
+// (its class is registered until DestroyMainWindow); kWindowRefused when the window cannot be
+// made. Either failure is recorded (LastErrorMessage) and leaves everything as it was. The icon
+// stays the caller's, and must live as long as the window.
+MainWindowResult CreateMainWindow(const std::string& className, IconHandle icon,
+                                  MainWindowHandlers handlers);
+// Destroys the main window and unregisters its class; sends waiting for it then answer 0,
+// undelivered. Main thread only; nothing when no main window exists.
+void DestroyMainWindow();
+// The main window; nullptr when none exists.
+WindowHandle MainWindow();
+// True on the thread that created the main window; before one exists, on the program's main
+// thread (the one that initialised the program).
+bool IsMainThread();
+// Hands record to the main window's crossThread handler and answers what the handler answers.
+// From another thread it blocks until the main thread has served it; on the main thread the
+// handler is called at once. Without a main window (none yet, or destroyed before the main thread
+// served the send) the answer is 0 at once and the record is not delivered: delivered (when
+// given) tells which, so that the sender can free a record the handler never saw. Each send
+// takes a record of its own (a fresh heap record): a record that another send is still waiting
+// with is not delivered again.
+intptr_t SendToMainThread(void* record, bool* delivered = nullptr);
 
 // Centres a window in the work area, then keeps it inside the screen.
 void CentreWindow(WindowHandle window);

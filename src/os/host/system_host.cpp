@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -18,6 +19,7 @@
 
 #include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
+#include "os/host/MainThread.h"
 #include "os/host/ShareModes.h"
 #include "os/os.h"
 
@@ -153,15 +155,16 @@ Process::~Process() { delete AsChild(handle_); }
 bool Process::Wait(uint32_t milliseconds) {
   Child* child = AsChild(handle_);
   if (!child) return true;
-  for (uint32_t waited = 0;; waited += 10) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
     if (child->ended) return true;
     pid_t result = waitpid(child->pid, &child->status, WNOHANG);
     if (result == child->pid || (result < 0 && errno == ECHILD)) {
       child->ended = true;
       return true;
     }
-    if (waited >= milliseconds) return false;
-    usleep(10000);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    host::SleepServing(10);
   }
 }
 
@@ -222,9 +225,7 @@ void OnStopRequest(void (*handler)(), int exitCode) {
   }).detach();
 }
 
-bool PumpMessages() { return true; }  // the host has no window messages yet
-
-void Sleep(uint32_t milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+void Sleep(uint32_t milliseconds) { host::SleepServing(milliseconds); }
 
 std::vector<std::string> EnvironmentStrings() {
   std::vector<std::string> strings;

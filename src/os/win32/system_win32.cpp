@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "os/os.h"
+#include "os/win32/MainThread.h"
 #include "os/win32/SystemLibraries.h"
 
 namespace os {
@@ -116,7 +117,7 @@ Process::~Process() {
 }
 
 bool Process::Wait(uint32_t milliseconds) {
-  return !handle_ || WaitForSingleObject(AsHandle(handle_), milliseconds) == WAIT_OBJECT_0;
+  return !handle_ || win32::WaitServing(AsHandle(handle_), milliseconds);
 }
 
 bool Process::ExitCode(uint32_t& code) const {
@@ -178,7 +179,7 @@ bool PumpMessages() {
   return true;
 }
 
-void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Sleep(uint32_t milliseconds) { win32::WaitServing(nullptr, milliseconds); }
 
 std::vector<std::string> EnvironmentStrings() {
   std::vector<std::string> strings;
