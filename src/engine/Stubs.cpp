@@ -18,11 +18,6 @@ bool CreateMainWindow() { return true; }
 
 void DestroyMainWindow() {}
 
-// Stub: packages carry no plug-ins yet.
-bool LoadPlugins(int packageIndex) { return true; }
-
-void UnloadPlugins() {}
-
 // Stub: no launch checks yet; every system passes.
 bool RunLaunchChecks() { return true; }
 
