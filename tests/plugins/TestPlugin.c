@@ -99,8 +99,16 @@ static kx_ptr KXAPI EventEntry(int32_t event, const char* name, kx_ptr first, kx
 }
 
 KX_EXPORT void KXAPI GetPluginInfo(KxPluginInfo* info) {
+  const unsigned char* bytes = (const unsigned char*)info;
+  size_t index;
+  int clean = info->structVersion == KX_STRUCT_VERSION;
+  for (index = sizeof(info->structVersion); index < sizeof(*info); ++index) {
+    if (bytes[index] != 0) clean = 0;
+  }
   info->engineVersion = KXT_ENGINE_VERSION;
-  strncpy(info->name, KXT_NAME, sizeof(info->name) - 1);
+  /* A record that was not handed over zero-filled with its version makes a plug-in that fits
+     no entry. */
+  strncpy(info->name, clean ? KXT_NAME : "unclean record", sizeof(info->name) - 1);
   info->refused = KXT_REFUSED;
 #ifndef KXT_NO_EVENT_ENTRY
   info->eventEntry = (kx_ptr)&EventEntry;
