@@ -223,7 +223,8 @@ TEST_F(PluginCommandsTest, ConfigurationComesFromTheConfigurationFile) {
   const std::string file = scratch_.Path() + "ui.ini";
   ASSERT_TRUE(WriteFileText(file, "[Main]\r\nTitle=From file\r\n[Colors]\r\nBack=1\r\n"));
   Plugins().PluginAt(0)->ConfigFileName = file;
-  const KxParamQuery query{TextParameter("Main"), TextParameter("Title"), TextParameter("x")};
+  const std::string group = "Main", name = "Title", defaultValue = "x";
+  const KxParamQuery query{TextParameter(group), TextParameter(name), TextParameter(defaultValue)};
   EXPECT_EQ(AskText(CM_GETPCPARAM, reinterpret_cast<kx_ptr>(&query)), "From file");
   EXPECT_EQ(AskText(CM_GETPCGROUPNAMES, 0, true), "Main\r\nColors");
   EXPECT_EQ(AskText(CM_GETPCPARAMNAMES, "Colors"), "Back");
