@@ -17,6 +17,8 @@
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
 #include "os/os.h"
+#include "plugins/CtrlHandler.h"
+#include "plugins/KXPlugins.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/SafeNames.h"
@@ -309,6 +311,13 @@ bool ChooseComponentsOfFeatures(TkxMainDatabase& database) {
   return true;
 }
 
+// The plug-ins of the package at index; true when there is no such package.
+bool LoadPackagePlugins(int index) {
+  TkxPackages& packages = *MainDatabase().Packages;
+  TkxPackage* package = index < packages.Count() ? packages.Items(index) : nullptr;
+  return !package || LoadPlugins(*package);
+}
+
 TkxPackage* PackageNamed(const std::string& name) {
   return MainDatabase().Packages->FindByFileName(name);
 }
@@ -316,7 +325,7 @@ TkxPackage* PackageNamed(const std::string& name) {
 bool InstallAndConclude() {
   TRunState& state = RunState();
   for (int index = 1; index < MainDatabase().Packages->Count(); ++index) {
-    LoadPlugins(index);  // a further package's plug-ins are optional
+    LoadPackagePlugins(index);  // a further package's plug-ins are optional
   }
   if (Aborted()) return false;
   if (!state.ResumeMode && (Broadcast(EV_BEFOREINSTALL, 0, 0, false) != 0 || Aborted())) {
@@ -352,7 +361,7 @@ bool RunPhases(DriverProgress& progress) {
   if (state.RepairMode && !PrepareRepair()) return false;
   BuildLanguageList();
   ChooseLanguage();
-  if (!LoadPlugins(0) || Aborted()) return false;
+  if (!LoadPackagePlugins(0) || Aborted()) return false;
   PreselectInstallType();
   if (!state.ResumeMode && (!RunLaunchChecks() || Aborted())) return false;
   Broadcast(EV_START, 0, 0, true);
@@ -600,6 +609,7 @@ bool MainDriver() {
   }
   if (!state.ResumeMode && !WriteUnpackLibrary(state.SetupTempPath)) return false;
   LanguageList().clear();
+  SetOfferedLanguages(&LanguageList());
   std::string savedDir = os::GetCurrentDir();
   os::SetCurrentDir(ExtractFilePath(state.SetupFileName));
 

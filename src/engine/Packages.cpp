@@ -11,6 +11,7 @@
 #include "package/PackageCipher.h"
 #include "package/PackageTrailer.h"
 #include "package/Unpacker.h"
+#include "plugins/PlugImpl.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
@@ -148,8 +149,26 @@ uint64_t DivideRoundingHalfToEven(uint64_t numerator, uint64_t denominator) {
 }
 
 bool LocatePackage(const std::string& fileName, std::string& folder) {
-  folder = WithTrailingBackslash(folder);
-  return FileExists(folder + fileName);
+  // A plug-in that keeps answering without ever naming the right folder would hold the run
+  // forever; a person changing disks never needs this many rounds.
+  constexpr int kMaxRounds = 100;
+  for (int round = 0;; ++round) {
+    folder = WithTrailingBackslash(folder);
+    if (FileExists(folder + fileName)) return true;
+    if (round == kMaxRounds) return false;
+    // One byte more than the plug-ins may use, always zero: a folder written to the buffer's end
+    // still ends there. A folder that does not fit is not handed over at all, since a cut one
+    // would name another.
+    char buffer[kPackageFolderBufferSize + 1] = {};
+    if (folder.size() < kPackageFolderBufferSize) folder.copy(buffer, folder.size());
+    if (Broadcast(EV_GETPACKAGE, reinterpret_cast<intptr_t>(fileName.c_str()),
+                  reinterpret_cast<intptr_t>(buffer), false) == 0) {
+      return false;
+    }
+    folder = std::string(buffer);
+    // An answer without a folder names none; it would only be taken for the current folder.
+    if (folder.empty()) return false;
+  }
 }
 
 bool CheckPackage(TkxPackage& package) {

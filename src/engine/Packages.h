@@ -9,6 +9,7 @@
 // drives the engine's windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -42,9 +43,14 @@ void ReadDatabaseTree(const std::string& path, const std::string& what, TXMLTag&
 // database) that fails the safe-name rule of support/SafeNames.h; false.
 bool ReportUnsafeName(const TkxPackage& package, const std::string& name);
 
-// True when folder (given a trailing backslash) holds fileName; folder then has the backslash.
-// For now only that folder is looked at: once the plug-in host exists, the plug-ins are asked
-// for another folder (a disk they prompt for) before giving up.
+// The bytes of the folder buffer that EV_GETPACKAGE hands to the plug-ins.
+inline constexpr size_t kPackageFolderBufferSize = 260;
+
+// True when folder (given a trailing backslash) holds fileName; folder then is that folder, with
+// the backslash. Otherwise the plug-ins are asked for another folder (EV_GETPACKAGE: the file
+// name, and a buffer holding the folder; a plug-in that answers non-zero has written the new
+// folder there, say after asking for the next disk), until the file is found or no plug-in
+// answers. False when no plug-in names another folder, or after 100 folders without the file.
 bool LocatePackage(const std::string& fileName, std::string& folder);
 
 // numerator / denominator rounded to the nearest integer, a half to the even neighbour:

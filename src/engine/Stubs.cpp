@@ -13,11 +13,6 @@ std::string& PreviousLogPath() {
   return path;
 }
 
-// Stub: packages carry no plug-ins yet.
-bool LoadPlugins(int packageIndex) { return true; }
-
-void UnloadPlugins() {}
-
 // Stub: no launch checks yet; every system passes.
 bool RunLaunchChecks() { return true; }
 

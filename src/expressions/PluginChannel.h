@@ -4,20 +4,17 @@
 // plug-in answers 0 (a plug-in function then gives the empty text).
 //
 // The block allocator is the one the plug-ins share through the allocation commands: blocks are
-// zero-filled and any thread may allocate and free them.
+// zero-filled and any thread may allocate and free them. It knows every block it handed out, so
+// that a pointer a plug-in hands back is checked before the engine reads or frees it.
+//
+// Event numbers are those of the plug-in SDK (kxplugin.h), the one place that numbers them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Event numbers sent from here.
-enum TkxChannelEvent : int32_t {
-  EV_LANGUAGECHANGED = 7,
-  EV_FEATURESTATECHANGED = 16,
-  EV_INSTALLTYPECHANGED = 17,
-  EV_CALCFUNCTION = 21,
-};
+#include "kxplugin.h"
 
 class TkxPluginChannel {
  public:
@@ -41,5 +38,8 @@ void SetPluginChannel(TkxPluginChannel* channel);
 
 // A zero-filled block of size bytes (at least one byte is allocated); null when memory is out.
 void* AllocMem(size_t size);
-// Frees a block of AllocMem; null is ignored.
+// Frees a block of AllocMem. Null, and anything AllocMem did not hand out (or that was freed
+// already), is ignored: such a pointer can only come from a plug-in that got it wrong.
 void FreeMem(void* block);
+// The bytes of block (at least 1); 0 when block is no live block of AllocMem.
+size_t AllocatedSize(const void* block);

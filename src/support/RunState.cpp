@@ -11,7 +11,8 @@ void ResetRunState() {
   state.SetupTempPath.clear();
   for (std::atomic<bool>* flag :
        {&state.RepairMode, &state.ResumeMode, &state.AbortRequested, &state.InstallSuspended,
-        &state.SessionEnding, &state.StopWaiting, &state.RollbackDisabled, &state.RebootAtExit}) {
+        &state.SessionEnding, &state.StopWaiting, &state.RollbackDisabled, &state.RebootAtExit,
+        &state.WorkerPaused}) {
     flag->store(false);
   }
 }

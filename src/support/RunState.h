@@ -19,6 +19,10 @@ struct TRunState {
   std::atomic<bool> StopWaiting{false};
   std::atomic<bool> RollbackDisabled{false};
   std::atomic<bool> RebootAtExit{false};
+  // Set by the plug-ins' CM_SUSPENDINSTALL, cleared by CM_RESUMEINSTALL: the worker thread that
+  // copies files is to hold still meanwhile. The installation run, which owns that thread, acts
+  // on it; before it exists nothing does.
+  std::atomic<bool> WorkerPaused{false};
 };
 
 TRunState& RunState();
