@@ -4,7 +4,10 @@
 // loaded library. No exception leaves the event entry: a failure inside it answers 0.
 #include <cstring>
 #include <exception>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "EngineLink.h"
 #include "Events.h"
@@ -49,7 +52,7 @@ class TAutopilot {
   int64_t sequence_ = 0;
   int abortSeen_ = 0;
   std::vector<std::pair<kx_ptr, TFunction>> functions_;  // by the IDs the engine gave
-  std::vector<std::string> commands_;                    // of the event being handled
+  std::vector<std::string> commands_;                    // of the innermost event being handled
 };
 
 kx_ptr TAutopilot::OnEvent(int32_t number, const char* name, kx_ptr first, kx_ptr second) {
@@ -57,10 +60,14 @@ kx_ptr TAutopilot::OnEvent(int32_t number, const char* name, kx_ptr first, kx_pt
   if (number == EV_SETSTARTUPINFO) Start(reinterpret_cast<const KxStartupInfo*>(first));
   // Records and texts live during this call only: decoded before anything is done with them.
   const TEventParameters parameters = DecodeParameters(number, eventName, first, second);
+  // A command sent here may bring an event of its own before it returns (the engine tells of a
+  // changed install type at once): that event's commands are its own, and ours are kept.
+  std::vector<std::string> outer = std::move(commands_);
   commands_.clear();
   const kx_ptr answer = Handle(number, eventName, first, second);
   CountForAbort(number, eventName);
   WriteLine(number, eventName, parameters, answer);
+  commands_ = std::move(outer);
   if (number == EV_UNLOAD) trace_.Close();
   return answer;
 }

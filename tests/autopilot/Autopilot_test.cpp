@@ -37,6 +37,9 @@ struct FakeEngine {
   std::vector<void*> Blocks;                     // CM_ALLOCMEM's
   kx_ptr NextFunctionId = 100;
   bool AllocFails = false;
+  // As the engine does: a change of the install type or a feature is told to the plug-ins at once,
+  // inside the command that made it.
+  KxEventEntry TellChanges = nullptr;
 
   ~FakeEngine() {
     for (void* block : Blocks) std::free(block);
@@ -129,9 +132,11 @@ struct FakeEngine {
         return 0;
       case CM_SETINSTALLTYPE:
         Commands.push_back("CM_SETINSTALLTYPE " + text(first));
+        if (TellChanges) TellChanges(EV_INSTALLTYPECHANGED, "", first, 0);
         return 0;
       case CM_SETFEATURESTATE:
         Commands.push_back("CM_SETFEATURESTATE " + text(first) + " " + std::to_string(second));
+        if (TellChanges) TellChanges(EV_FEATURESTATECHANGED, "", first, second);
         return 0;
       case CM_REGISTERFUNCTION:
         Commands.push_back("CM_REGISTERFUNCTION " + text(first) + " " + std::to_string(second));
@@ -496,6 +501,28 @@ TEST_F(AutopilotTest, RegistersItsFunctionsAndAnswersThem) {
   EXPECT_EQ(plugin_.Send(EV_CALCFUNCTION, 0), 0);
 }
 
+// The events that its own commands cause arrive inside its handling of another event: each is
+// traced with its own commands, and the outer event's line still lists all of its commands.
+TEST_F(AutopilotTest, TracesEventsCausedByItsOwnCommands) {
+  fake_.Variables["Here"] = scratch_.Path();
+  fake_.TellChanges = plugin_.Event;
+  Load(
+      "[Trace]\nFile=%Here%trace.jsonl\n[Selection]\nInstallType=typical\nSelect=help\n"
+      "[Abort]\nEvent=EV_INSTALLTYPECHANGED\n");
+  plugin_.Send(EV_SHOWDIALOGS, 0);
+  const std::vector<std::string> lines = TraceLines(scratch_.Path() + "trace.jsonl");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(
+      lines[2],
+      R"({"seq":3,"event":"EV_INSTALLTYPECHANGED","number":17,"thread":"main","first":"typical","second":0,"answer":0,"commands":[{"command":"CM_ABORTINSTALL","answer":0}]})");
+  EXPECT_EQ(
+      lines[3],
+      R"({"seq":4,"event":"EV_FEATURESTATECHANGED","number":16,"thread":"main","first":"help","second":1,"answer":0})");
+  EXPECT_EQ(
+      lines[4],
+      R"({"seq":5,"event":"EV_SHOWDIALOGS","number":6,"thread":"main","first":0,"second":0,"answer":0,"commands":[{"command":"CM_SETINSTALLTYPE","first":"typical","answer":0},{"command":"CM_SETFEATURESTATE","first":"help","second":1,"answer":0}]})");
+}
+
 TEST_F(AutopilotTest, AbortsAtTheChosenOccurrenceOfAnEvent) {
   Load("[Abort]\nEvent=ev_beforeprocessitem\nCount=2\n");
   std::vector<size_t> commandsAfter;
@@ -540,6 +567,23 @@ TEST_P(AutopilotUnderABadEngine, AnswersAsUnconfigured) {
 INSTANTIATE_TEST_SUITE_P(Modes, AutopilotUnderABadEngine,
                          testing::Values(EngineMode::kAnswersNothing, EngineMode::kHugeSizes,
                                          EngineMode::kNegativeSizes, EngineMode::kRefusesCopies));
+
+// The guide's minimal plug-in does what the guide says.
+TEST(SdkMinimalPlugin, SetsItsVariableAtTheStart) {
+  FakeEngine fake;
+  engine = &fake;
+  LoadedPlugin plugin(std::string(KX_TEST_PLUGIN_FOLDER) + "minimal.dll");
+  ASSERT_TRUE(plugin.Event);
+  EXPECT_STREQ(plugin.Info.name, "minimal");
+  KxStartupInfo startup{};
+  startup.number = 3;
+  startup.commandEntry = Ptr(reinterpret_cast<void*>(&CommandEntry));
+  EXPECT_EQ(plugin.Send(EV_SETSTARTUPINFO, Ptr(&startup)), 0);
+  EXPECT_EQ(plugin.Send(EV_LOAD), 0);
+  EXPECT_TRUE(fake.Commands.empty());
+  EXPECT_EQ(plugin.Send(EV_START), 0);
+  EXPECT_EQ(fake.Commands, std::vector<std::string>{"CM_SETVARIABLE GreetedBy=minimal"});
+}
 
 // Each failure plug-in fails in its own way and in no other.
 struct FailureCase {
