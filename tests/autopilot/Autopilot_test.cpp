@@ -564,9 +564,16 @@ TEST_P(AutopilotUnderABadEngine, AnswersAsUnconfigured) {
   EXPECT_FALSE(FileExists(scratch_.Path() + "trace.jsonl"));
 }
 
+std::string ModeName(const testing::TestParamInfo<EngineMode>& info) {
+  const char* const names[] = {"Normal", "AnswersNothing", "HugeSizes", "NegativeSizes",
+                               "RefusesCopies"};
+  return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, AutopilotUnderABadEngine,
                          testing::Values(EngineMode::kAnswersNothing, EngineMode::kHugeSizes,
-                                         EngineMode::kNegativeSizes, EngineMode::kRefusesCopies));
+                                         EngineMode::kNegativeSizes, EngineMode::kRefusesCopies),
+                         ModeName);
 
 // The guide's minimal plug-in does what the guide says.
 TEST(SdkMinimalPlugin, SetsItsVariableAtTheStart) {
@@ -613,6 +620,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"testfail_wrongname.dll", "testfail-nomatch", 0, KX_ENGINE_VERSION,
                                 0},
                     FailureCase{"testfail_newengine.dll", "testfail", 0, KX_ENGINE_VERSION + 1, 0},
-                    FailureCase{"testfail_refused.dll", "testfail", 1, KX_ENGINE_VERSION, 0}));
+                    FailureCase{"testfail_refused.dll", "testfail", 1, KX_ENGINE_VERSION, 0}),
+    [](const testing::TestParamInfo<FailureCase>& info) {
+      const std::string library = info.param.library;
+      return library.substr(0, library.find('.'));
+    });
 
 }  // namespace
