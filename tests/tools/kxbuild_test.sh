@@ -330,6 +330,8 @@ check "a plug-in folder that does not exist exits 2" [ "$code" -eq 2 ]
 check "... naming the option" stderr_has 'Name it with --plugins or <build plugins="...">'
 kb "$(file_arg "$proj/project.xml")" --plugins "$(file_arg "$plugins")"
 check "--plugins overrides <build plugins>" [ "$code" -eq 0 ]
+build_fails "a library missing from the plug-in folder" 'nothere.dll does not exist' "" \
+  "$(plugin_build nothere.dll "" 'from="plugins"')"
 build_fails "a path out of the plug-in folder" 'is no path inside the plug-in folder' "" \
   "$(plugin_build ..\\autopilot.dll "" 'from="plugins"')"
 
