@@ -29,6 +29,15 @@ show_run() {  # temp folder, command...
   echo "   temporary folders left behind: $(($(ls -A "$temp" | wc -l) - before))"
 }
 
+show_trace() {  # the autopilot's trace file
+  if [ -s "$1" ]; then
+    echo "   autopilot traced $(wc -l <"$1") events: $(sed -n 's/.*"event":"\([^"]*\)".*/\1/p' "$1" |
+      tr '\n' ' ')"
+  else
+    echo "   autopilot wrote no trace (no plug-in was loaded)"
+  fi
+}
+
 echo "== Linux: kxbuild samples/demo/demo.xml"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/linux/DemoSetup" --target host \
   --stub build/host/bin/kxsetup | sed 's/^/   /'
@@ -38,7 +47,10 @@ KX_ROOT=$work/machine build/host/bin/kxtool inspect "$work/linux/DemoSetup" |
   sed -n '/^file size/,/^--- main.pdb/p' | sed '$d; s/^/   /'
 echo "== Linux engine, silent"
 mkdir -p "$work/tmp"
-KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/linux/DemoSetup" /s
+# The demo carries the autopilot plug-in, which writes each event it receives here.
+KX_AUTOPILOT_TRACE=$work/autopilot-linux.jsonl KX_ROOT=$work/machine TMPDIR=$work/tmp \
+  show_run "$work/tmp" "$work/linux/DemoSetup" /s
+show_trace "$work/autopilot-linux.jsonl"
 
 echo "== Windows: kxbuild samples/demo/demo.xml (win64 engine)"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/windows/DemoSetup.exe" --target win64 \
@@ -50,7 +62,9 @@ wineboot -i >/dev/null 2>&1
 wineserver -w
 wine_temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 mkdir -p "$wine_temp"
-show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /s
+KX_AUTOPILOT_TRACE=$(winepath -w "$work/autopilot-windows.jsonl" 2>/dev/null) \
+  show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /s
+show_trace "$work/autopilot-windows.jsonl"
 wineserver -k || true
 echo "== the engine checked and prepared both packages, read their databases and the project,"
 echo "   chose the language and the install type, and stopped where the installation run begins:"

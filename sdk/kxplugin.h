@@ -243,6 +243,37 @@ typedef struct KxIniRecord {
   uint32_t removal;
 } KxIniRecord;
 
+/* Item record of the shortcut list (KX_LIST_SHORTCUTS). */
+typedef struct KxShortcutRecord {
+  kx_ptr name; /* the link file without ".lnk" */
+  kx_ptr cmdLine;
+  kx_ptr arg;
+  kx_ptr workDir;
+  uint32_t showMode; /* 1 minimized, 2 maximized, otherwise 0 */
+  kx_ptr iconFile;
+  int32_t icon;
+  uint32_t hotkey;
+  kx_ptr description;
+  uint32_t removal;
+} KxShortcutRecord;
+
+/* Item record of the server and font lists (KX_LIST_SERVERS, KX_LIST_FONTS). */
+typedef struct KxPathRecord {
+  kx_ptr path; /* the server's file, the font's final file */
+  uint32_t reserved;
+} KxPathRecord;
+
+/* Item record of the program list (KX_LIST_PROGRAMS). */
+typedef struct KxProgramRecord {
+  kx_ptr cmdLine;
+  kx_ptr arg;
+  kx_ptr workDir;
+  uint32_t showMode; /* 1 minimized, 2 maximized, 3 hidden, otherwise 0 */
+  kx_ptr msg;
+  uint32_t moment; /* 0 before installing, 1 after, 2 before uninstalling, 3 after, 4 before the
+                      dialogs */
+} KxProgramRecord;
+
 #pragma pack(pop)
 
 /* The one export: void GetPluginInfo(KxPluginInfo* info). */
@@ -259,6 +290,11 @@ KX_STATIC_ASSERT(sizeof(KxFeatureRecord) == 24, "feature record: six words");
 KX_STATIC_ASSERT(sizeof(KxInstallTypeRecord) == 20, "install type record: five words");
 KX_STATIC_ASSERT(sizeof(KxCalcFunctionBlock) == 12, "call block: three words");
 KX_STATIC_ASSERT(sizeof(KxFileRecord) == 20, "file record: five words");
+KX_STATIC_ASSERT(sizeof(KxRegistryRecord) == 20, "registry record: five words");
+KX_STATIC_ASSERT(sizeof(KxIniRecord) == 20, "INI record: five words");
+KX_STATIC_ASSERT(sizeof(KxShortcutRecord) == 40, "shortcut record: ten words");
+KX_STATIC_ASSERT(sizeof(KxPathRecord) == 8, "server and font record: two words");
+KX_STATIC_ASSERT(sizeof(KxProgramRecord) == 24, "program record: six words");
 #endif
 KX_STATIC_ASSERT(offsetof(KxPluginInfo, eventEntry) == 5158, "numeric fields keep their width");
 KX_STATIC_ASSERT(sizeof(KxPluginInfo) == 5158 + sizeof(kx_ptr), "one pointer at the end");

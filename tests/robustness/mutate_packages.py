@@ -424,6 +424,12 @@ def main():
     # The engine without its debugging information: a few hundred packages of it are written.
     stub_path = os.path.join(args.work, "engine")
     subprocess.run(["strip", "-o", stub_path, args.engine], check=True)
+    # The demo's plug-in, stripped too, where kxbuild looks for it: beside that engine.
+    plugins = os.path.join(args.work, "plugins")
+    os.makedirs(plugins)
+    subprocess.run(["strip", "-o", os.path.join(plugins, "autopilot.dll"),
+                    os.path.join(os.path.dirname(args.kxbuild), "..", "plugins", "autopilot.dll")],
+                   check=True)
     built = build_base(args, stub_path)
     base = Base(args.work, open(stub_path, "rb").read(), args.kxtool, built["none"],
                 built["mszip"])

@@ -47,7 +47,11 @@ pe_dll=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/version.dll 2>/dev/nul
 [ -n "$pe_dll" ] && cp "$pe_dll" "$proj/payload/core/bin/ver.dll"
 printf 'You agree.\n' >"$proj/license.txt"
 printf 'BM%s' "$(head -c 60 /dev/zero | tr '\0' 'x')" >"$proj/art/splash.bmp"
-printf 'user interface library' >"$proj/ui/libui.so"
+# The plug-ins built with kxbuild for its target lie in plugins/ beside its bin/ folder.
+plugins=$(dirname "$kxbuild")/../plugins
+target=host
+[[ $kxbuild == *.exe ]] && target=win64
+cp "$plugins/testfail_refused.dll" "$proj/ui/libui.so"
 printf '[ui]\n' >"$proj/ui/ui.ini"
 touch -d '2020-01-02 03:04:06' "$proj"/payload/core/* "$proj"/payload/core/bin/* "$proj/project.xml"
 
@@ -277,6 +281,59 @@ for bad in 'docs\aux.txt' 'x.txt.' 'a?.txt'; do
 done
 build_fails "a presetup file named like a data entry" 'cannot be named "data\x.txt"' "" \
   '<build output="out/setup"><presetup src="license.txt" name="data\x.txt"/><plugin id="ui"><file src="ui/libui.so" name="ui.dll"/></plugin></build>'
+
+# --- plug-in libraries: only a library of the target is packed
+# A PE file with just the headers kxbuild reads: machine, characteristics (0x2000: a DLL).
+pe_file() { # path, machine as printf bytes, characteristics as printf bytes
+  { printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0'; printf "$2"; head -c 16 /dev/zero
+    printf "$3"; head -c 64 /dev/zero; } >"$1"
+}
+pe_file "$proj/ui/pe64.dll" '\x64\x86' '\x02\x20'
+pe_file "$proj/ui/pe32.dll" '\x4c\x01' '\x02\x21'
+pe_file "$proj/ui/pe64.exe" '\x64\x86' '\x02\x00'
+pe_file "$proj/ui/arm.dll" '\x64\xaa' '\x02\x20'
+{ printf '\x7fELF\x02\x01\x01'; head -c 9 /dev/zero; printf '\x03\0'; head -c 46 /dev/zero; } \
+  >"$proj/ui/elf.so"
+printf 'user interface library' >"$proj/ui/text.dll"
+plugin_build() { # the source of ui.dll; then attributes of <build> and of the <file>
+  echo "<build output=\"out/setup\" ${2:-}><plugin id=\"ui\"><file src=\"$1\" name=\"ui.dll\" ${3:-}/><file src=\"ui/ui.ini\"/></plugin></build>"
+}
+declare -A kind_of=([ui/pe64.dll]="a 64-bit Windows DLL" [ui/pe32.dll]="a 32-bit Windows DLL"
+  [ui/pe64.exe]="a 64-bit Windows program" [ui/elf.so]="a Linux shared object"
+  [ui/arm.dll]="no program or library kxbuild knows" [ui/text.dll]="no program or library kxbuild knows")
+declare -A fits=([host]=ui/elf.so [win64]=ui/pe64.dll)
+for src in "${!kind_of[@]}"; do
+  if [ "$src" = "${fits[$target]}" ]; then
+    write_project "" "$(plugin_build "$src")"
+    kb "$(file_arg "$proj/project.xml")"
+    check "${kind_of[$src]} is packed as a plug-in for $target" [ "$code" -eq 0 ]
+  else
+    build_fails "${kind_of[$src]} as a plug-in for $target" \
+      "${src/\//\\} (packed as ui.dll) is ${kind_of[$src]}; the target $target needs" \
+      "" "$(plugin_build "$src")"
+  fi
+done
+# from="plugins": the library of the target's own build, found beside the engine stub or named
+write_project "" "$(plugin_build autopilot.dll "" 'from="plugins"')"
+kb "$(file_arg "$proj/project.xml")"
+check "a plug-in from the target's plug-in folder builds" [ "$code" -eq 0 ]
+rm -rf "$work/x2" && mkdir -p "$work/x2" && (cd "$work/x2" && cabextract -q "$main" 2>/dev/null)
+check "... and packs that folder's library" cmp -s "$plugins/autopilot.dll" "$work/x2/plugins/0/ui.dll"
+mkdir -p "$proj/foreign"
+cp "$proj/ui/pe32.dll" "$proj/foreign/autopilot.dll"
+build_fails "--plugins naming a folder of another target's libraries" \
+  "is a 32-bit Windows DLL; the target $target needs" "" \
+  "$(plugin_build autopilot.dll "plugins=\"foreign\"" 'from="plugins"')"
+write_project "" "$(plugin_build autopilot.dll "plugins=\"nowhere\"" 'from="plugins"')"
+kb "$(file_arg "$proj/project.xml")"
+check "a plug-in folder that does not exist exits 2" [ "$code" -eq 2 ]
+check "... naming the option" stderr_has 'Name it with --plugins or <build plugins="...">'
+kb "$(file_arg "$proj/project.xml")" --plugins "$(file_arg "$plugins")"
+check "--plugins overrides <build plugins>" [ "$code" -eq 0 ]
+build_fails "a library missing from the plug-in folder" 'nothere.dll does not exist' "" \
+  "$(plugin_build nothere.dll "" 'from="plugins"')"
+build_fails "a path out of the plug-in folder" 'is no path inside the plug-in folder' "" \
+  "$(plugin_build ..\\autopilot.dll "" 'from="plugins"')"
 
 # --- a wildcard that matches nothing is legal, but said
 write_project '<file src="bin\*.ocx" dst="x\*.*"/>' "$good_build"

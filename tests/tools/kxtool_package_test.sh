@@ -69,8 +69,10 @@ else
   printf '\177ELF' >"$work/stub"
 fi
 head -c 4000 /dev/zero | tr '\0' 'S' >>"$work/stub"
+# The demo's plug-in comes from the plug-ins built with kxbuild, not from beside the stand-in stub.
+plugin_folder=$(file_arg "$(dirname "$kxbuild")/../plugins")
 kb "$(file_arg "$work/demo/demo.xml")" -o "$(file_arg "$work/pkg/DemoSetup")" \
-  --stub "$(file_arg "$work/stub")" --target "$target"
+  --stub "$(file_arg "$work/stub")" --target "$target" --plugins "$plugin_folder"
 check "kxbuild builds the demo" [ "$code" -eq 0 ]
 [ "$code" -eq 0 ] || { echo "$err"; echo "$passed passed, $failed failed"; exit 1; }
 main=$work/pkg/DemoSetup docs=$work/pkg/docs.kxp
@@ -152,7 +154,7 @@ for marker in 1048573 1048580; do
   head -c $((marker + 6 - cab_and_trailer)) "$work/stub" >"$work/big-stub"
   head -c 2000000 /dev/zero | tr '\0' 'S' | head -c $((marker + 6 - cab_and_trailer - $(size_of "$work/big-stub"))) >>"$work/big-stub"
   kb "$(file_arg "$work/demo/demo.xml")" -o "$(file_arg "$work/big/setup")" \
-    --stub "$(file_arg "$work/big-stub")" --target "$target"
+    --stub "$(file_arg "$work/big-stub")" --target "$target" --plugins "$plugin_folder"
   check "a large stub builds" [ "$code" -eq 0 ]
   check "... the marker where it is wanted" [ "$(tail -c +$((marker + 1)) "$work/big/setup" | head -c 6)" = KXPEND ]
   kx inspect "$(file_arg "$work/big/setup")"

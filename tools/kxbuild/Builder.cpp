@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 
+#include "BinaryKind.h"
 #include "CabWriter.h"
 #include "Payload.h"
 #include "StagedOutputs.h"
@@ -142,7 +143,8 @@ std::optional<int64_t> ParseInteger(const std::string& written) {
 
 struct TNamedFile {
   std::string Name;  // inside the package
-  std::string Path;  // on disk
+  std::string Path;  // on disk; relative to the target's plug-in folder until that is known
+  bool InPluginFolder = false;
 };
 
 struct TSplash {
@@ -161,7 +163,7 @@ struct TPluginFiles {
 };
 
 struct TBuildElement {
-  std::string Output, Target, Payload, Compression, Stub, Languages;
+  std::string Output, Target, Payload, Compression, Stub, Languages, PluginFolder;
   std::optional<TSplash> Splash;
   std::string PresetupBitmap;
   std::vector<TNamedFile> PresetupFiles;
@@ -176,13 +178,17 @@ class TBuildReader {
   TBuildElement Read(const TXMLTag* tag) {
     TBuildElement build;
     if (!tag) return build;
-    ReadAttributes(*tag, {"output", "target", "payload", "compression", "stub", "languages"});
+    ReadAttributes(*tag,
+                   {"output", "target", "payload", "compression", "stub", "languages", "plugins"});
     build.Output = Attribute(*tag, "output");
     build.Target = Attribute(*tag, "target");
     build.Payload = Attribute(*tag, "payload");
     build.Compression = Attribute(*tag, "compression");
     build.Stub = Attribute(*tag, "stub");
     build.Languages = Attribute(*tag, "languages");
+    if (!Attribute(*tag, "plugins").empty()) {
+      build.PluginFolder = ResolvePath(folder_, Attribute(*tag, "plugins"));
+    }
     for (const auto& child : tag->Children) {
       if (child->Kind != TXMLTagKind::Element) continue;
       const TXMLTag& element = *child;
@@ -241,12 +247,37 @@ class TBuildReader {
     ReadAttributes(tag, {"src", "name"});
     TNamedFile file;
     file.Path = Source(tag);
+    NameFile(tag, file);
+    return file;
+  }
+
+  // A plug-in's file comes from the project (the default) or, with from="plugins", from the
+  // plug-in folder of the target, which is known only once the target is.
+  TNamedFile ReadPluginFile(const TXMLTag& tag) {
+    ReadAttributes(tag, {"src", "name", "from"});
+    const std::string from = Attribute(tag, "from");
+    TNamedFile file;
+    if (SameText(from, "plugins")) {
+      file.Path = ReplaceAll(Attribute(tag, "src"), "/", "\\");
+      file.InPluginFolder = true;
+      if (!IsSafeRelativeName(file.Path)) {
+        Fail(tag, "src=\"" + file.Path + "\" is no path inside the plug-in folder");
+      }
+    } else if (from.empty() || SameText(from, "project")) {
+      file.Path = Source(tag);
+    } else {
+      Fail(tag, "from=\"" + from + "\" is neither \"project\" nor \"plugins\"");
+    }
+    NameFile(tag, file);
+    return file;
+  }
+
+  void NameFile(const TXMLTag& tag, TNamedFile& file) {
     file.Name = ReplaceAll(Attribute(tag, "name"), "/", "\\");
     if (file.Name.empty()) file.Name = ExtractFileName(file.Path);
     if (!IsSafeRelativeName(file.Name)) {
       Fail(tag, "the name \"" + file.Name + "\" is not a relative path inside the package");
     }
-    return file;
   }
 
   uint32_t Number(const TXMLTag& tag, const char* name, int64_t low, int64_t high) {
@@ -298,7 +329,7 @@ class TBuildReader {
     for (const auto& child : tag.Children) {
       if (child->Kind != TXMLTagKind::Element) continue;
       if (child->Name != "file") Fail(*child, "unknown element <" + child->Name + "> in <plugin>");
-      plugin.Files.push_back(ReadNamedFile(*child));
+      plugin.Files.push_back(ReadPluginFile(*child));
     }
     if (plugin.Files.empty()) Fail(tag, "<plugin id=\"" + plugin.ID + "\"> lists no <file>");
     return plugin;
@@ -330,6 +361,19 @@ std::string ReadFileBytes(const std::string& path, const char* what) {
   return bytes;
 }
 
+// The first bytes of a file, as many as BinaryKindOf needs.
+std::string ReadFileHead(const std::string& path) {
+  constexpr size_t kHeadSize = 64 * 1024;
+  os::File file = os::File::Open(path, os::File::Mode::kRead);
+  std::string head(kHeadSize, '\0');
+  const int64_t read = file.IsOpen() ? file.ReadAt(0, head.data(), head.size()) : -1;
+  if (read < 0) {
+    ThrowError("Cannot read %s: %s", path.c_str(), os::LastErrorMessage().c_str());
+  }
+  head.resize(static_cast<size_t>(read));
+  return head;
+}
+
 std::string VersionOf(const std::string& path) {
   os::File file = os::File::Open(path, os::File::Mode::kRead);
   if (!file.IsOpen()) return "";
@@ -340,25 +384,6 @@ std::string VersionOf(const std::string& path) {
   if (!info) return "";
   return Format("%u.%u.%u.%u", info->fileVersionMS >> 16, info->fileVersionMS & 0xFFFF,
                 info->fileVersionLS >> 16, info->fileVersionLS & 0xFFFF);
-}
-
-// What kind of program a stub is: "win32", "win64", "host" (an ELF file) or "" when unknown.
-std::string StubKind(const std::string& bytes) {
-  if (bytes.rfind("\x7f"
-                  "ELF",
-                  0) == 0)
-    return "host";
-  if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return "";
-  uint32_t peOffset = 0;
-  for (int i = 3; i >= 0; --i) peOffset = peOffset << 8 | static_cast<uint8_t>(bytes[0x3C + i]);
-  if (peOffset > bytes.size() - 6 || bytes.compare(peOffset, 4, std::string("PE\0\0", 4)) != 0) {
-    return "";
-  }
-  const uint16_t machine = static_cast<uint16_t>(static_cast<uint8_t>(bytes[peOffset + 4]) |
-                                                 static_cast<uint8_t>(bytes[peOffset + 5]) << 8);
-  if (machine == 0x14C) return "win32";
-  if (machine == 0x8664) return "win64";
-  return "";
 }
 
 void PutLe32(std::string& out, uint32_t value) {
@@ -498,16 +523,13 @@ class TBuilder {
   }
 
   void CheckStub(const std::string& stub) {
-    const std::string kind = StubKind(stub);
-    if (kind == target_) return;
-    const char* what = kind == "host"    ? "a Linux program"
-                       : kind == "win32" ? "a 32-bit Windows program"
-                       : kind == "win64" ? "a 64-bit Windows program"
-                                         : "no program kxbuild knows";
+    TBinaryKind kind = BinaryKindOf(stub);
+    if (kind.Target == target_) return;
+    kind.Library = false;  // named as the program it should be
     ThrowError(
         "The engine stub %s is %s, not one for the target %s; give the right one with "
         "--stub",
-        stubPath_.c_str(), what, target_.c_str());
+        stubPath_.c_str(), DescribeKind(kind).c_str(), target_.c_str());
   }
 
   // --- packages and components
@@ -605,6 +627,9 @@ class TBuilder {
                    files.ID.c_str());
       }
       target = files.Files;
+      for (TNamedFile& file : target) {
+        if (file.InPluginFolder) file.Path = PluginFolder() + "\\" + file.Path;
+      }
     }
     for (TPackagePlan& plan : plans_) {
       const TkxPlugins* entries = plan.Definition ? plan.Definition->Plugins.get() : nullptr;
@@ -625,8 +650,48 @@ class TBuilder {
               "<build><plugin id=\"%s\">",
               entry.ID.c_str(), PackageLabel(plan).c_str(), entry.ID.c_str());
         }
+        for (const TNamedFile& file : files) CheckPluginLibrary(entry, file);
       }
     }
+  }
+
+  // The engine loads every "*.dll" of a plug-in's folder that it can; one built for another
+  // target would only fail on the user's machine, with "Cannot load plug-in".
+  void CheckPluginLibrary(const TkxPlugin& entry, const TNamedFile& file) const {
+    if (!MatchWild(ExtractFileName(file.Name), "*.dll", true)) return;
+    if (!FileExists(file.Path)) ThrowError("The plug-in file %s does not exist", file.Path.c_str());
+    const TBinaryKind kind = BinaryKindOf(ReadFileHead(file.Path));
+    if (kind.Target == target_ && kind.Library) return;
+    ThrowError(
+        "Plug-in \"%s\": the library %s (packed as %s) is %s; the target %s needs %s built "
+        "for it",
+        entry.ID.c_str(), file.Path.c_str(), file.Name.c_str(), DescribeKind(kind).c_str(),
+        target_.c_str(), PluginKindFor(target_).c_str());
+  }
+
+  // The plug-ins built for the target: named by --plugins or <build plugins>, else those that
+  // come with the engine stub, in its folder or beside it (bin\ and plugins\ of a build tree).
+  const std::string& PluginFolder() {
+    if (!pluginFolder_.empty()) return pluginFolder_;
+    std::vector<std::string> candidates;
+    if (!options_.PluginFolder.empty()) {
+      candidates.push_back(ResolvePath(os::GetCurrentDir(), options_.PluginFolder));
+    } else if (!build_.PluginFolder.empty()) {
+      candidates.push_back(build_.PluginFolder);
+    } else {
+      const std::string stubFolder = WithoutTrailingBackslash(FolderOf(stubPath_));
+      candidates = {stubFolder + "\\plugins", FolderOf(stubFolder) + "plugins"};
+    }
+    std::string tried;
+    for (const std::string& candidate : candidates) {
+      const std::string folder = WithoutTrailingBackslash(candidate);
+      if (FolderExists(folder)) return pluginFolder_ = folder;
+      tried += "\n  " + folder;
+    }
+    ThrowError(
+        "The plug-in folder of the target %s was not found; looked in:%s\nName it with "
+        "--plugins or <build plugins=\"...\">",
+        target_.c_str(), tried.c_str());
   }
 
   void CollectData() {
@@ -963,7 +1028,7 @@ class TBuilder {
   TXMLTag root_;
   TkxMainDatabase project_;
   TBuildElement build_;
-  std::string target_, outputPath_, payloadFolder_, stubPath_;
+  std::string target_, outputPath_, payloadFolder_, stubPath_, pluginFolder_;
   TCabCompression compression_ = TCabCompression::kMszip;
   std::vector<TPackagePlan> plans_;
   std::optional<TPayloadReader> payload_;
