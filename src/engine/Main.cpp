@@ -19,6 +19,7 @@
 #include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"
+#include "plugins/PlugImpl.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/SafeNames.h"
@@ -43,10 +44,8 @@ class DriverWindows {
     if (windowCreated_) DestroyMainWindow();
     os::DestroyIcon(icon_);
   }
-  // Stand-in handler until the plug-in host delivers the events sent from other threads.
-  bool CreateWindow() {
-    return windowCreated_ = CreateMainWindow([](void*) -> intptr_t { return 0; });
-  }
+  // Events raised on other threads reach the plug-ins through the window, on the main thread.
+  bool CreateWindow() { return windowCreated_ = CreateMainWindow(DeliverCrossThreadRecord); }
 
  private:
   os::IconHandle icon_;
@@ -69,10 +68,6 @@ bool VariableBool(const std::string& name, bool defaultValue) {
 }
 void SetDriverVariable(const std::string& name, const std::string& value) {
   SetVariable(&MainDatabase(), name, value);
-}
-
-intptr_t Broadcast(int32_t event, intptr_t first, intptr_t second, bool toAll) {
-  return PluginChannel().Broadcast(event, first, second, toAll);
 }
 
 // A missing or unreadable file leaves the silent settings empty: the run is then interactive.
