@@ -492,9 +492,9 @@ int MessageBox(WindowHandle owner, const std::string& text, const std::string& c
 // becomes the main thread. Other threads reach the main thread through it: SendToMainThread hands
 // a record to the window's crossThread handler and blocks until the main thread has run it. The
 // main thread serves such sends wherever it dispatches: PumpMessages, Sleep and Process::Wait.
-// Windows: a real window of the class given, never shown, and the private message 22801 sent
-// with SendMessage. The host: a queue of the main thread; it has no sessions, so the session
-// handlers are never called there.
+// Windows: a real window of the class given, never shown (a message-only one in a session without
+// a desktop), and the private message 22801 sent with SendMessage. The host: a queue of the main
+// thread; it has no sessions, so the session handlers are never called there.
 
 // The window's handlers, called on the main thread only. An exception thrown by one cannot pass
 // the window procedure: the layer answers 0 (FALSE) instead, so a handler catches its own.

@@ -121,6 +121,13 @@ MainWindowResult CreateMainWindow(const std::string& className, IconHandle icon,
   HINSTANCE instance = GetModuleHandleA(nullptr);
   HWND window = CreateWindowExA(0, className.c_str(), "", styles, 0, 0, 0, 0, nullptr, nullptr,
                                 instance, nullptr);
+  // A session without a desktop (Wine without a display) refuses top-level windows. A
+  // message-only window still carries the sends from other threads; it misses only the
+  // session-end broadcasts, which such a session does not send to windows anyway.
+  if (!window) {
+    window = CreateWindowExA(0, className.c_str(), "", styles, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             instance, nullptr);
+  }
   if (!window) {
     win32::Fail("Cannot create the main window");
     handlers = {};
