@@ -241,6 +241,12 @@ TEST_F(LocatePackageTest, NoAnswerOrNoFolderEndsTheSearch) {
   EXPECT_FALSE(LocatePackage("data.kxp", folder));
   EXPECT_EQ(gamma_.Log(), "EV_GETPACKAGE(data.kxp," + scratch_.Path() + ") ");
 
+  // A folder that fills the whole buffer, without a zero in it, is read no further.
+  alpha_.PackageFolder(std::string(300, 'x'));
+  folder = scratch_.Path();
+  EXPECT_FALSE(LocatePackage("data.kxp", folder));
+  EXPECT_EQ(folder, std::string(kPackageFolderBufferSize, 'x') + "\\");
+
   // Answering without naming another folder would ask forever.
   gamma_.Answer(EV_GETPACKAGE, 1);
   EXPECT_FALSE(LocatePackage("data.kxp", folder));
