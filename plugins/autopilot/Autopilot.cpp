@@ -42,8 +42,8 @@ class TAutopilot {
   // A command that changes the run, listed in the trace line of the event that sent it.
   kx_ptr Act(int32_t command, const char* commandName, const std::string& first,
              const std::string& second = std::string(), kx_ptr secondNumber = 0);
-  void WriteLine(int32_t number, const std::string& name, const TEventParameters& parameters,
-                 kx_ptr answer);
+  void WriteLine(int64_t sequence, int32_t number, const std::string& name,
+                 const TEventParameters& parameters, kx_ptr answer);
 
   TEngineLink engine_;
   TSettings settings_;
@@ -60,13 +60,16 @@ kx_ptr TAutopilot::OnEvent(int32_t number, const char* name, kx_ptr first, kx_pt
   if (number == EV_SETSTARTUPINFO) Start(reinterpret_cast<const KxStartupInfo*>(first));
   // Records and texts live during this call only: decoded before anything is done with them.
   const TEventParameters parameters = DecodeParameters(number, eventName, first, second);
+  // Numbered in the order received; the line follows the answer, so an event caused by one of
+  // our commands is written before the event that caused it.
+  const int64_t sequence = ++sequence_;
   // A command sent here may bring an event of its own before it returns (the engine tells of a
   // changed install type at once): that event's commands are its own, and ours are kept.
   std::vector<std::string> outer = std::move(commands_);
   commands_.clear();
   const kx_ptr answer = Handle(number, eventName, first, second);
   CountForAbort(number, eventName);
-  WriteLine(number, eventName, parameters, answer);
+  WriteLine(sequence, number, eventName, parameters, answer);
   commands_ = std::move(outer);
   if (number == EV_UNLOAD) trace_.Close();
   return answer;
@@ -273,11 +276,11 @@ kx_ptr TAutopilot::Act(int32_t command, const char* commandName, const std::stri
   return answer;
 }
 
-void TAutopilot::WriteLine(int32_t number, const std::string& name,
+void TAutopilot::WriteLine(int64_t sequence, int32_t number, const std::string& name,
                            const TEventParameters& parameters, kx_ptr answer) {
   if (!trace_.IsOpen()) return;
   TJsonObject line;
-  line.Number("seq", ++sequence_).Text("event", name).Number("number", number);
+  line.Number("seq", sequence).Text("event", name).Number("number", number);
   line.Text("thread", std::this_thread::get_id() == mainThread_ ? "main" : "other");
   line.Raw("first", parameters.First).Raw("second", parameters.Second);
   line.Number("answer", answer);

@@ -69,12 +69,98 @@ check "bare engine fails with exit code -1" [ "$code" -eq 255 ]
 check "bare engine is an invalid package" contains "Invalid package size!"
 check "bare engine removes its temporary folder" [ -z "$leftover" ]
 
-# --- The demo as built: main package and the further package docs.kxp of the default type.
+# --- The demo as built: main package and the further package docs.kxp of the default type. Its
+# plug-in, autopilot, answers for the user and writes each event it receives to a trace.
 fresh_copy plain
+export KX_AUTOPILOT_TRACE
+KX_AUTOPILOT_TRACE=$(windows_name "$work/plain.jsonl")
 run_engine "$setup" /s
 check "demo package reaches the installation run" reached_installation
 check "demo package exits with -1 there" [ "$code" -eq 255 ]
 check "demo package removes its temporary folder" [ -z "$leftover" ]
+
+# The trace's events in the order received, one line each: name, first parameter, thread. The
+# events the selection of features and install types causes are left out unless asked for.
+trace_events() {  # trace file [all]
+  python3 - "$@" <<'PY'
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+for e in sorted(lines, key=lambda e: e["seq"]):
+    if len(sys.argv) < 3 and e["event"] in ("EV_FEATURESTATECHANGED", "EV_INSTALLTYPECHANGED"):
+        continue
+    print(e["event"], json.dumps(e["first"], separators=(",", ":")), e["thread"])
+PY
+}
+events_are() { [ "$(trace_events "$1" | cut -d' ' -f1 | tr '\n' ' ')" = "$2 " ]; }
+check "the plug-in is loaded, started and told of the run's steps in their order, then unloaded" \
+  events_are "$work/plain.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START \
+EV_BEFOREPROCESSITEMS EV_AFTERPROCESSITEMS EV_SHOWDIALOGS EV_BEFOREINSTALL EV_FINISH EV_UNLOAD"
+check "every event reaches the plug-in on the main thread" \
+  bash -c "! grep -q '\"thread\":\"other\"' '$work/plain.jsonl'"
+check "the run that cannot install finishes with result 0" \
+  bash -c "grep -q '\"event\":\"EV_FINISH\",\"number\":5,\"thread\":\"main\",\"first\":0' '$work/plain.jsonl'"
+check "the language the plug-in is told at load" \
+  bash -c "grep -q '\"event\":\"EV_LANGUAGECHANGED\".*\"first\":\"ENU\"' '$work/plain.jsonl'"
+check "the install type chosen before the dialogs, then again by the plug-in" \
+  bash -c "[ \$(grep -c '\"event\":\"EV_INSTALLTYPECHANGED\".*\"first\":\"full\"' '$work/plain.jsonl') -eq 2 ]"
+
+# Variants of the demo, each with its own plug-in settings or plug-in library.
+variant() {  # name, sed script for autopilot.ini, sed script for demo.xml; sets $setup
+  local project_copy="$work/variant-$1"
+  rm -rf "$project_copy" && cp -r "$project" "$project_copy"
+  sed -i "$2" "$project_copy/autopilot.ini"
+  sed -i "$3" "$project_copy/demo.xml"
+  dir="$work/$1"
+  rm -rf "$dir" && mkdir -p "$dir"
+  setup="$dir/$setup_name"
+  run "$kxbuild" "$(windows_name "$project_copy/demo.xml")" -o "$(windows_name "$setup")" \
+    --target "$target" --stub "$(windows_name "$engine")" >"$work/kxbuild-$1.log" 2>&1
+  chmod +x "$setup"
+  rm -rf "$project_copy"
+  KX_AUTOPILOT_TRACE=$(windows_name "$work/$1.jsonl")
+}
+
+# The user cancels in the dialogs: the run fails there, before installing, and still finishes.
+variant cancel 's/^Before=proceed/Before=cancel/' ''
+run_engine "$setup" /s
+check "cancelled in the dialogs: exit code -1" [ "$code" -eq 255 ]
+check "cancelled in the dialogs: no message, the user chose it" [ -z "$out" ]
+check "cancelled in the dialogs: the plug-in hears of no installation, and the run finishes" \
+  events_are "$work/cancel.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START \
+EV_BEFOREPROCESSITEMS EV_AFTERPROCESSITEMS EV_SHOWDIALOGS EV_FINISH EV_UNLOAD"
+check "cancelled in the dialogs: the temporary folder is removed" [ -z "$leftover" ]
+
+# The plug-in asks the engine to stop as soon as the run starts.
+variant abort 's/^\[Functions\]/[Abort]\nEvent=EV_START\n&/' ''
+run_engine "$setup" /s
+check "stopped by the plug-in: exit code -1" [ "$code" -eq 255 ]
+check "stopped by the plug-in: no dialogs after the stop" \
+  events_are "$work/abort.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START EV_FINISH EV_UNLOAD"
+check "stopped by the plug-in: the temporary folder is removed" [ -z "$leftover" ]
+
+# The further package is not beside the setup: the plug-in names the folder where it is.
+variant elsewhere 's/^\[Answers\]/&\nPackageFolders=%KX_DISK2%/' ''
+mkdir -p "$dir/disk2" && mv "$dir/docs.kxp" "$dir/disk2/"
+export KX_DISK2
+KX_DISK2=$(windows_name "$dir/disk2")
+run_engine "$setup" /s
+check "a further package elsewhere is found through the plug-in" reached_installation
+check "the plug-in was asked for docs.kxp" \
+  bash -c "grep -q '\"event\":\"EV_GETPACKAGE\".*\"first\":\"docs.kxp\"' '$work/elsewhere.jsonl'"
+rm -rf "$dir/disk2"
+run_engine "$setup" /s
+check "a further package nowhere: the plug-in's folder is tried, then the run fails" \
+  contains 'File "docs.kxp" was not found'
+check "a further package nowhere: the temporary folder is removed" [ -z "$leftover" ]
+
+# A plug-in library that names no entry of the project is refused: the run cannot start.
+variant wrong-plugin '' 's/src="autopilot.dll"/src="testfail_wrongname.dll"/'
+run_engine "$setup" /s
+check "a plug-in of another name: its entry cannot be loaded" \
+  contains 'Cannot load "autopilot" plug-in!'
+check "a plug-in of another name: exit code -1" [ "$code" -eq 255 ]
+check "a plug-in of another name: the temporary folder is removed" [ -z "$leftover" ]
+unset KX_AUTOPILOT_TRACE KX_DISK2
 
 # --- Temporary names someone else took first: with the clock standing still, the name the clock
 # gives is a link in the temporary folder to a folder that does not exist. The run still makes its
