@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "expressions/PluginChannel.h"
+#include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"
 #include "support/zrStrUtils.h"
@@ -66,10 +67,14 @@ constexpr TPredefinedMessage kPredefinedMessages[] = {
     {"CM_ADDLOGRECORD", CM_ADDLOGRECORD},
 };
 
-// Stand-ins until the OS layer's main window is merged (os::IsMainThread, os::SendToMainThread):
-// every thread counts as the main thread, so no record is ever handed over.
-bool OnMainThread() { return true; }
-intptr_t HandToMainThread(void* record) { return DeliverCrossThreadRecord(record); }
+bool OnMainThread() { return os::IsMainThread(); }
+// A record the main window never served (there is none, or it went away meanwhile) is still ours.
+intptr_t HandToMainThread(TCrossThreadRecord* record) {
+  bool delivered = false;
+  const intptr_t answer = os::SendToMainThread(record, &delivered);
+  if (!delivered) delete record;
+  return answer;
+}
 
 // An error of the engine met while serving a plug-in's call must not travel into the plug-in,
 // which is C and cannot catch it: it is shown, and the call answers 0.

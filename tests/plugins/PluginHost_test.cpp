@@ -3,11 +3,14 @@
 // package search that asks the plug-ins for another folder.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PluginTestSupport.h"
 #include "engine/Packages.h"
+#include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/PlugImpl.h"
 
@@ -205,6 +208,28 @@ TEST_F(ThreePluginsTest, ACrossThreadRecordIsBroadcastForItsSender) {
   EXPECT_EQ(beta_.Log(), "");
   EXPECT_EQ(gamma_.Log(), "EV_FILEINSTALLPROGRESS ");
   EXPECT_EQ(DeliverCrossThreadRecord(nullptr), 0);
+}
+
+// A worker's broadcast waits for the main thread, which calls the plug-ins wherever it waits, and
+// the main thread's own broadcast, even inside a served one, is a plain call.
+TEST_F(ThreePluginsTest, ABroadcastFromAnotherThreadReachesThePluginsOnTheMainThread) {
+  os::MainWindowHandlers handlers;
+  handlers.crossThread = DeliverCrossThreadRecord;
+  ASSERT_EQ(os::CreateMainWindow("KxPluginTestWindow", nullptr, handlers),
+            os::MainWindowResult::kCreated)
+      << os::LastErrorMessage();
+  gamma_.MarkThread();
+  gamma_.Answer(EV_FILEINSTALLPROGRESS, 4);
+  std::atomic<intptr_t> answer{-1};
+  std::thread worker([&] { answer = Broadcast(EV_FILEINSTALLPROGRESS, 10, 20, true); });
+  while (answer == -1) os::Sleep(5);
+  worker.join();
+  EXPECT_EQ(answer, 4);
+  EXPECT_EQ(gamma_.Log(), "EV_FILEINSTALLPROGRESS ");
+  EXPECT_TRUE(gamma_.LastEventOnMarkedThread()) << "delivered on the worker";
+  EXPECT_EQ(Broadcast(EV_AFTERINSTALL, 0, 0, true), 0);
+  EXPECT_TRUE(gamma_.LastEventOnMarkedThread());
+  os::DestroyMainWindow();
 }
 
 TEST_F(ThreePluginsTest, PluginsAreUnloadedLastFirst) {

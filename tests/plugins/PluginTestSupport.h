@@ -31,6 +31,10 @@ class PluginControl {
   void Reset() const { Export<void (*)()>("TestReset")(); }
 
   std::string Log() const { return Export<const char* (*)()>("TestLog")(); }
+  void MarkThread() const { Export<void (*)()>("TestMarkThread")(); }
+  bool LastEventOnMarkedThread() const {
+    return Export<int (*)()>("TestLastEventOnMarkedThread")() == 1;
+  }
   void Answer(int32_t event, kx_ptr answer) const {
     Export<void (*)(int32_t, kx_ptr)>("TestAnswer")(event, answer);
   }

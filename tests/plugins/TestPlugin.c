@@ -64,8 +64,13 @@ static kx_ptr CalcFunction(const KxCalcFunctionBlock* block) {
   return result;
 }
 
+/* Which thread the last event came on: the test marks the thread it expects. */
+static _Thread_local int onMarkedThread;
+static int lastEventOnMarkedThread = -1;
+
 static kx_ptr KXAPI EventEntry(int32_t event, const char* name, kx_ptr first, kx_ptr second) {
   char line[600];
+  lastEventOnMarkedThread = onMarkedThread;
   if (event == EV_SETSTARTUPINFO) {
     const KxStartupInfo* info = (const KxStartupInfo*)first;
     number = info->number;
@@ -136,6 +141,10 @@ KX_EXPORT void TestAnswer(int32_t event, kx_ptr answer) {
     ++answerCount;
   }
 }
+
+KX_EXPORT void TestMarkThread(void) { onMarkedThread = 1; }
+
+KX_EXPORT int TestLastEventOnMarkedThread(void) { return lastEventOnMarkedThread; }
 
 KX_EXPORT void TestPackageFolder(const char* folder) {
   strncpy(packageFolder, folder, sizeof(packageFolder) - 1);
