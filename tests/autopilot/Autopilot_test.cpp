@@ -502,7 +502,8 @@ TEST_F(AutopilotTest, RegistersItsFunctionsAndAnswersThem) {
 }
 
 // The events that its own commands cause arrive inside its handling of another event: each is
-// traced with its own commands, and the outer event's line still lists all of its commands.
+// traced with its own commands, numbered after the event that caused it and written before it,
+// and the outer event's line still lists all of its commands.
 TEST_F(AutopilotTest, TracesEventsCausedByItsOwnCommands) {
   fake_.Variables["Here"] = scratch_.Path();
   fake_.TellChanges = plugin_.Event;
@@ -514,13 +515,13 @@ TEST_F(AutopilotTest, TracesEventsCausedByItsOwnCommands) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(
       lines[2],
-      R"({"seq":3,"event":"EV_INSTALLTYPECHANGED","number":17,"thread":"main","first":"typical","second":0,"answer":0,"commands":[{"command":"CM_ABORTINSTALL","answer":0}]})");
+      R"({"seq":4,"event":"EV_INSTALLTYPECHANGED","number":17,"thread":"main","first":"typical","second":0,"answer":0,"commands":[{"command":"CM_ABORTINSTALL","answer":0}]})");
   EXPECT_EQ(
       lines[3],
-      R"({"seq":4,"event":"EV_FEATURESTATECHANGED","number":16,"thread":"main","first":"help","second":1,"answer":0})");
+      R"({"seq":5,"event":"EV_FEATURESTATECHANGED","number":16,"thread":"main","first":"help","second":1,"answer":0})");
   EXPECT_EQ(
       lines[4],
-      R"({"seq":5,"event":"EV_SHOWDIALOGS","number":6,"thread":"main","first":0,"second":0,"answer":0,"commands":[{"command":"CM_SETINSTALLTYPE","first":"typical","answer":0},{"command":"CM_SETFEATURESTATE","first":"help","second":1,"answer":0}]})");
+      R"({"seq":3,"event":"EV_SHOWDIALOGS","number":6,"thread":"main","first":0,"second":0,"answer":0,"commands":[{"command":"CM_SETINSTALLTYPE","first":"typical","answer":0},{"command":"CM_SETFEATURESTATE","first":"help","second":1,"answer":0}]})");
 }
 
 TEST_F(AutopilotTest, AbortsAtTheChosenOccurrenceOfAnEvent) {

@@ -218,7 +218,9 @@ TEST_F(ThreePluginsTest, ABroadcastFromAnotherThreadReachesThePluginsOnTheMainTh
   ASSERT_EQ(os::CreateMainWindow("KxPluginTestWindow", nullptr, handlers),
             os::MainWindowResult::kCreated)
       << os::LastErrorMessage();
-  gamma_.MarkThread();
+  static std::thread::id mainThread;
+  mainThread = std::this_thread::get_id();
+  gamma_.SetThreadProbe([]() -> int { return std::this_thread::get_id() == mainThread; });
   gamma_.Answer(EV_FILEINSTALLPROGRESS, 4);
   std::atomic<intptr_t> answer{-1};
   std::thread worker([&] { answer = Broadcast(EV_FILEINSTALLPROGRESS, 10, 20, true); });
@@ -229,6 +231,7 @@ TEST_F(ThreePluginsTest, ABroadcastFromAnotherThreadReachesThePluginsOnTheMainTh
   EXPECT_TRUE(gamma_.LastEventOnMarkedThread()) << "delivered on the worker";
   EXPECT_EQ(Broadcast(EV_AFTERINSTALL, 0, 0, true), 0);
   EXPECT_TRUE(gamma_.LastEventOnMarkedThread());
+  gamma_.SetThreadProbe(nullptr);
   os::DestroyMainWindow();
 }
 

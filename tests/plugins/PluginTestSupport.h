@@ -31,7 +31,10 @@ class PluginControl {
   void Reset() const { Export<void (*)()>("TestReset")(); }
 
   std::string Log() const { return Export<const char* (*)()>("TestLog")(); }
-  void MarkThread() const { Export<void (*)()>("TestMarkThread")(); }
+  // probe answers 1 on the thread the test expects events on.
+  void SetThreadProbe(int (*probe)()) const {
+    Export<void (*)(int (*)())>("TestSetThreadProbe")(probe);
+  }
   bool LastEventOnMarkedThread() const {
     return Export<int (*)()>("TestLastEventOnMarkedThread")() == 1;
   }

@@ -64,13 +64,13 @@ static kx_ptr CalcFunction(const KxCalcFunctionBlock* block) {
   return result;
 }
 
-/* Which thread the last event came on: the test marks the thread it expects. */
-static _Thread_local int onMarkedThread;
+/* Which thread the last event came on, as the test's probe tells. */
+static int (*threadProbe)(void);
 static int lastEventOnMarkedThread = -1;
 
 static kx_ptr KXAPI EventEntry(int32_t event, const char* name, kx_ptr first, kx_ptr second) {
   char line[600];
-  lastEventOnMarkedThread = onMarkedThread;
+  lastEventOnMarkedThread = threadProbe ? threadProbe() : -1;
   if (event == EV_SETSTARTUPINFO) {
     const KxStartupInfo* info = (const KxStartupInfo*)first;
     number = info->number;
@@ -142,7 +142,7 @@ KX_EXPORT void TestAnswer(int32_t event, kx_ptr answer) {
   }
 }
 
-KX_EXPORT void TestMarkThread(void) { onMarkedThread = 1; }
+KX_EXPORT void TestSetThreadProbe(int (*probe)(void)) { threadProbe = probe; }
 
 KX_EXPORT int TestLastEventOnMarkedThread(void) { return lastEventOnMarkedThread; }
 
