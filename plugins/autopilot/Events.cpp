@@ -8,33 +8,7 @@
 namespace autopilot {
 namespace {
 
-const char* const kEventNames[] = {
-    "",
-    "EV_SETSTARTUPINFO",
-    "EV_LOAD",
-    "EV_UNLOAD",
-    "EV_START",
-    "EV_FINISH",
-    "EV_SHOWDIALOGS",
-    "EV_LANGUAGECHANGED",
-    "EV_BEFOREINSTALL",
-    "EV_AFTERINSTALL",
-    "EV_BEFOREPROCESSITEMS",
-    "EV_AFTERPROCESSITEMS",
-    "EV_BEFOREPROCESSITEM",
-    "EV_AFTERPROCESSITEM",
-    "EV_PROCESSITEM",
-    "EV_FILEINSTALLPROGRESS",
-    "EV_FEATURESTATECHANGED",
-    "EV_INSTALLTYPECHANGED",
-    "EV_VERSIONCONFLICT",
-    "EV_GETPACKAGE",
-    "EV_CHECKLAUNCHCONDITIONS",
-    "EV_CALCFUNCTION",
-    "EV_QUERYREBOOT",
-};
 constexpr int32_t kLastEvent = EV_QUERYREBOOT;
-static_assert(sizeof kEventNames / sizeof kEventNames[0] == kLastEvent + 1);
 
 const char* const kListNames[kListCount] = {"files",   "registry", "ini",     "shortcuts",
                                             "servers", "fonts",    "programs"};
@@ -42,13 +16,13 @@ const char* const kListNames[kListCount] = {"files",   "registry", "ini",     "s
 }  // namespace
 
 const char* EventName(int32_t number) {
-  return number > 0 && number <= kLastEvent ? kEventNames[number] : "";
+  return number > 0 && number <= kLastEvent ? kx_message_name(number) : "";
 }
 
 int32_t EventNumber(const std::string& nameOrNumber) {
   const std::string text = Trim(nameOrNumber);
   for (int32_t number = 1; number <= kLastEvent; ++number) {
-    if (SameText(text, kEventNames[number])) return number;
+    if (SameText(text, kx_message_name(number))) return number;
   }
   if (text.empty() || text.size() > 9) return 0;
   char* end = nullptr;

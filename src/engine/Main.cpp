@@ -36,19 +36,17 @@ constexpr char kUnpackLibraryName[] = "unpack.dll";
 constexpr char kDefaultLanguage[] = "ENU=English (USA)";
 constexpr intptr_t kRunningApplicationsList = intptr_t{6} << 16;
 
-// The main window and the program icon belong to the driver from its first steps to its end.
+// The main window, with the program icon it loads, belongs to the driver from its first steps to
+// its end.
 class DriverWindows {
  public:
-  DriverWindows() : icon_(os::LoadAppIcon("MAINICON")) {}
   ~DriverWindows() {
     if (windowCreated_) DestroyMainWindow();
-    os::DestroyIcon(icon_);
   }
   // Events raised on other threads reach the plug-ins through the window, on the main thread.
   bool CreateWindow() { return windowCreated_ = CreateMainWindow(DeliverCrossThreadRecord); }
 
  private:
-  os::IconHandle icon_;
   bool windowCreated_ = false;
 };
 

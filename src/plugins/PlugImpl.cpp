@@ -13,59 +13,9 @@
 
 namespace {
 
-struct TPredefinedMessage {
-  const char* Name;
-  int32_t Number;
-};
-
-// In the order the store receives them; a number's first name is the one it answers with.
-constexpr TPredefinedMessage kPredefinedMessages[] = {
-    {"EV_SETSTARTUPINFO", EV_SETSTARTUPINFO},
-    {"EV_LOAD", EV_LOAD},
-    {"EV_UNLOAD", EV_UNLOAD},
-    {"EV_START", EV_START},
-    {"EV_FINISH", EV_FINISH},
-    {"EV_SHOWDIALOGS", EV_SHOWDIALOGS},
-    {"EV_LANGUAGECHANGED", EV_LANGUAGECHANGED},
-    {"EV_BEFOREINSTALL", EV_BEFOREINSTALL},
-    {"EV_AFTERINSTALL", EV_AFTERINSTALL},
-    {"EV_BEFOREPROCESSITEMS", EV_BEFOREPROCESSITEMS},
-    {"EV_AFTERPROCESSITEMS", EV_AFTERPROCESSITEMS},
-    {"EV_BEFOREPROCESSITEM", EV_BEFOREPROCESSITEM},
-    {"EV_AFTERPROCESSITEM", EV_AFTERPROCESSITEM},
-    {"EV_PROCESSITEM", EV_PROCESSITEM},
-    {"EV_FILEINSTALLPROGRESS", EV_FILEINSTALLPROGRESS},
-    {"EV_FEATURESTATECHANGED", EV_FEATURESTATECHANGED},
-    {"EV_INSTALLTYPECHANGED", EV_INSTALLTYPECHANGED},
-    {"EV_VERSIONCONFLICT", EV_VERSIONCONFLICT},
-    {"EV_GETPACKAGE", EV_GETPACKAGE},
-    {"EV_CHECKLAUNCHCONDITIONS", EV_CHECKLAUNCHCONDITIONS},
-    {"EV_CALCFUNCTION", EV_CALCFUNCTION},
-    {"EV_QUERYREBOOT", EV_QUERYREBOOT},
-    {"CM_ABORTINSTALL", CM_ABORTINSTALL},
-    {"CM_SUSPENDINSTALL", CM_SUSPENDINSTALL},
-    {"CM_RESUMEINSTALL", CM_RESUMEINSTALL},
-    {"CM_PARSETEXT", CM_PARSETEXT},
-    {"CM_GETLANGUAGE", CM_GETLANGUAGE},
-    {"CM_SETLANGUAGE", CM_SETLANGUAGE},
-    {"CM_GETVARIABLE", CM_GETVARIABLE},
-    {"CM_SETVARIABLE", CM_SETVARIABLE},
-    {"CM_GETFEATURE", CM_GETFEATURE},
-    {"CM_GETFEATURESTATE", CM_GETFEATURESTATE},
-    {"CM_SETFEATURESTATE", CM_SETFEATURESTATE},
-    {"CM_GETINSTALLTYPE", CM_GETINSTALLTYPE},
-    {"CM_SETINSTALLTYPE", CM_SETINSTALLTYPE},
-    {"CM_GETPCPARAM", CM_GETPCPARAM},
-    {"CM_GETPCGROUPNAMES", CM_GETPCGROUPNAMES},
-    {"CM_GETPCPARAMNAMES", CM_GETPCPARAMNAMES},
-    {"CM_GETPCCUSTOMCONFIG", CM_GETPCCUSTOMCONFIG},
-    {"CM_CALCEXPRESSION", CM_CALCEXPRESSION},
-    {"CM_CALCBOOLEXPRESSION", CM_CALCBOOLEXPRESSION},
-    {"CM_REGISTERFUNCTION", CM_REGISTERFUNCTION},
-    {"CM_ALLOCMEM", CM_ALLOCMEM},
-    {"CM_FREEMEM", CM_FREEMEM},
-    {"CM_ADDLOGRECORD", CM_ADDLOGRECORD},
-};
+// The predefined messages: the events, then the commands, each in the order of their numbers.
+constexpr int32_t kPredefinedRanges[][2] = {{EV_SETSTARTUPINFO, EV_QUERYREBOOT},
+                                            {CM_ABORTINSTALL, CM_ADDLOGRECORD}};
 
 bool OnMainThread() { return os::IsMainThread(); }
 // A record the main window never served (there is none, or it went away meanwhile) is still ours.
@@ -149,8 +99,11 @@ class THostChannel : public TkxPluginChannel {
 }  // namespace
 
 TMsgStore::TMsgStore() {
-  for (const TPredefinedMessage& message : kPredefinedMessages) {
-    entries_.emplace_back(message.Name, message.Number);
+  for (const auto& [first, last] : kPredefinedRanges) {
+    for (int32_t number = first; number <= last; ++number) {
+      const char* name = kx_message_name(number);
+      if (*name) entries_.emplace_back(name, number);
+    }
   }
 }
 
