@@ -6,6 +6,7 @@
  *   testfail_wrongname.dll   names itself "testfail-nomatch", an ID no project uses
  *   testfail_newengine.dll   needs an engine one version newer than this one
  *   testfail_refused.dll     sets the refusal byte of its information record
+ *   testfail_crash.dll       named "testfail"; writes through a null pointer at EV_START
  *
  * Apart from that it answers every event with 0.
  */
@@ -19,12 +20,19 @@
 #define TESTFAIL_NAME "testfail"
 #endif
 
+#if defined(KX_TESTFAIL_crash)
+/* Read at run time, so that the compiler cannot see the fault coming and turn it into a trap. */
+static int* volatile nowhere = 0;
+#endif
+
 static kx_ptr KXAPI EventEntry(int32_t number, const char* name, kx_ptr first, kx_ptr second) {
   (void)name;
   (void)first;
   (void)second;
 #if defined(KX_TESTFAIL_refuseload)
   if (number == EV_LOAD) return 1;
+#elif defined(KX_TESTFAIL_crash)
+  if (number == EV_START) *nowhere = 1;
 #else
   (void)number;
 #endif

@@ -151,6 +151,12 @@ class TTempFolderGuard {
     }
     folder_ = RunState().SetupTempPath;
   }
+  // After a fault, the folder goes unless the faulting code was the one holding the lock.
+  void RemoveAfterCrash() {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || folder_.empty() || RunState().InstallSuspended) return;
+    DeleteTree(folder_, true);
+  }
   // A folder named on the command line: removed only when it can be one of ours.
   void Adopt(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -182,6 +188,17 @@ TTempFolderGuard& TempFolderGuard() {
 
 // Stopped from outside, the run is abandoned; its temporary folder must not outlive it.
 void RemoveTempFolderOnStop() { TempFolderGuard().Remove(true); }
+
+// A fault nobody handled: the user learns whose it was, and the run leaves nothing behind in the
+// temporary folder. Most such faults come from plug-ins, which are not ours to trust.
+void ReportCrash(const char* fault) {
+  const char* library = PluginLibraryInCall();
+  ShowErrorBox(
+      library ? Format("The plug-in \"%s\" has failed (%s). Setup cannot continue.", library, fault)
+              : Format("Setup has failed (%s) and cannot continue.", fault));
+  ReleaseLibrariesAfterCrash();
+  TempFolderGuard().RemoveAfterCrash();
+}
 
 }  // namespace
 
@@ -622,6 +639,7 @@ int RunSetup() {
   XMLSettings().KeepValueSpaces = true;
   bool result = false;
   os::OnStopRequest(RemoveTempFolderOnStop, -1);
+  os::OnCrash(ReportCrash, -1);
   try {
     std::string resumeFolder;
     if (ResumeFolderFromCommandLine(resumeFolder)) {

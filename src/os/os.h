@@ -59,6 +59,14 @@ void InitCommonControls();
 // Windows the engine learns of the end of a session through its main window; nothing here.
 void OnStopRequest(void (*handler)(), int exitCode);
 
+// Calls handler once, on the thread that faulted, when the process faults (an access violation, a
+// bus error, an illegal instruction, an arithmetic fault, a stack overflow) and nothing in the
+// program handles the fault; fault names it in a few plain words. When handler returns, the
+// process ends at once with exitCode, finalising nothing. The handler runs in a damaged process:
+// it should do little, and a fault inside it ends the process at once; another thread that
+// faults meanwhile waits for the end. Call once at start, on the main thread.
+void OnCrash(void (*handler)(const char* fault), int exitCode);
+
 // Switch a standard stream to binary mode, so that bytes pass unchanged (Windows would otherwise
 // turn each LF written into CR LF, and CR LF read into LF, and stop reading at Ctrl-Z). Call
 // before the stream is used.

@@ -71,6 +71,7 @@ KxStartupInfo StartupRecord(TPlugin& plugin, TkxPlugin& entry) {
 // The library's plug-in, as far as it can be made before the package's entries are consulted;
 // null when the library cannot be loaded or has no GetPluginInfo.
 std::unique_ptr<TPlugin> OpenLibrary(TkxPackage& package, const std::string& libraryPath) {
+  TPluginCodeScope inPlugin(libraryPath);
   auto plugin = std::make_unique<TPlugin>();
   plugin->Handle = os::Library::Load(libraryPath);
   if (!plugin->Handle.IsLoaded()) return nullptr;
@@ -152,6 +153,12 @@ void TPluginList::Add(std::unique_ptr<TPlugin> plugin) {
   if (plugin) items_.push_back(std::move(plugin));
 }
 
+// The library's own code runs as it is unloaded (its destructors, its DllMain).
+TPlugin::~TPlugin() {
+  TPluginCodeScope inPlugin(FileName);
+  Handle.Unload();
+}
+
 std::unique_ptr<TPlugin> TPluginList::Take(int index) {
   if (index < 0 || index >= Count()) return nullptr;
   std::unique_ptr<TPlugin> taken = std::move(items_[static_cast<size_t>(index)]);
@@ -214,4 +221,13 @@ void UnloadPlugin(int index) {
 
 void UnloadPlugins() {
   while (Plugins().Count() > 0) UnloadPlugin(Plugins().Count() - 1);
+}
+
+void ReleaseLibrariesAfterCrash() {
+  for (int index = Plugins().Count() - 1; index >= 0; --index) {
+    TPlugin* plugin = Plugins().PluginAt(index);
+    if (!plugin) continue;
+    TPluginCodeScope inPlugin(plugin->FileName);
+    plugin->Handle.Unload();
+  }
 }

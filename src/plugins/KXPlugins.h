@@ -26,6 +26,7 @@ class TXMLTag;
 
 // One loaded plug-in.
 struct TPlugin {
+  ~TPlugin();
   KxGetPluginInfoEntry InfoEntry = nullptr;
   std::string FileName;  // full path of the library
   os::Library Handle;
@@ -87,3 +88,7 @@ bool LoadPlugin(TkxPackage& package, const std::string& libraryPath);
 void UnloadPlugin(int index);
 // UnloadPlugin for every plug-in, the last loaded first.
 void UnloadPlugins();
+// After a fault: lets go of every plug-in library, the last loaded first, without events and
+// without taking the plug-ins out of the list (nothing is called on them again), so that their
+// files can be deleted (Windows keeps a loaded library's file).
+void ReleaseLibrariesAfterCrash();

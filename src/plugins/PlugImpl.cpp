@@ -170,7 +170,28 @@ intptr_t SendToPlugin(TPlugin& plugin, int32_t number, intptr_t first, intptr_t 
   const std::string name = MessageName(number);
   auto entry = reinterpret_cast<KxEventEntry>(plugin.Info.eventEntry);
   if (name.empty() || !entry) return 0;
+  TPluginCodeScope inPlugin(plugin.FileName);
   return entry(number, name.c_str(), first, second);
+}
+
+namespace {
+thread_local const char* libraryInCall = nullptr;
+}
+
+TPluginCodeScope::TPluginCodeScope(const std::string& libraryPath) : previous_(libraryInCall) {
+  libraryInCall = libraryPath.c_str();
+}
+
+TPluginCodeScope::~TPluginCodeScope() { libraryInCall = previous_; }
+
+const char* PluginLibraryInCall() {
+  const char* path = libraryInCall;
+  if (!path) return nullptr;
+  const char* name = path;
+  for (const char* c = path; *c; ++c) {
+    if (*c == '\\' || *c == '/') name = c + 1;
+  }
+  return name;
 }
 
 TEngineEntries EngineEntries() {

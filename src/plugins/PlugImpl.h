@@ -70,6 +70,23 @@ intptr_t BroadcastNamed(const std::string& name, intptr_t first, intptr_t second
 // no name in the store.
 intptr_t SendToPlugin(TPlugin& plugin, int32_t number, intptr_t first, intptr_t second);
 
+// Marks, for the calling thread, that a plug-in library's code runs: while the library loads or
+// unloads, and while one of its entries is called. Scopes nest; the innermost names the library
+// that a fault on this thread belongs to.
+class TPluginCodeScope {
+ public:
+  explicit TPluginCodeScope(const std::string& libraryPath);
+  ~TPluginCodeScope();
+  TPluginCodeScope(const TPluginCodeScope&) = delete;
+  TPluginCodeScope& operator=(const TPluginCodeScope&) = delete;
+
+ private:
+  const char* previous_;
+};
+// The file name of the library whose code the calling thread runs; null outside plug-in code.
+// Made for a crash handler: it only reads the calling thread's slot and the path it points to.
+const char* PluginLibraryInCall();
+
 // The engine's entries, as the start-up record carries them.
 struct TEngineEntries {
   kx_ptr MessageCode;

@@ -160,6 +160,14 @@ check "a plug-in of another name: its entry cannot be loaded" \
   contains 'Cannot load "autopilot" plug-in!'
 check "a plug-in of another name: exit code -1" [ "$code" -eq 255 ]
 check "a plug-in of another name: the temporary folder is removed" [ -z "$leftover" ]
+
+# A plug-in that faults in the middle of the run: its library is named, the run ends cleanly.
+variant crash '' 's/id="autopilot"/id="testfail"/g; s/src="autopilot.dll"/src="testfail_crash.dll"/'
+run_engine "$setup" /s
+check "a plug-in that faults: it is named" \
+  contains 'The plug-in "testfail_crash.dll" has failed (access violation). Setup cannot continue.'
+check "a plug-in that faults: exit code -1" [ "$code" -eq 255 ]
+check "a plug-in that faults: the temporary folder is removed" [ -z "$leftover" ]
 unset KX_AUTOPILOT_TRACE KX_DISK2
 
 # --- Temporary names someone else took first: with the clock standing still, the name the clock

@@ -10,12 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
@@ -223,6 +226,61 @@ void OnStopRequest(void (*handler)(), int exitCode) {
     std::fflush(nullptr);
     _exit(exitCode & 0xFF);
   }).detach();
+}
+
+namespace {
+
+// The crash handler of OnCrash, and who is running it.
+void (*crashHandler)(const char*) = nullptr;
+int crashExitCode = -1;
+std::atomic<bool> crashing{false};
+pthread_t crashingThread;
+
+const char* FaultName(int signal) {
+  switch (signal) {
+    case SIGSEGV:
+      return "access violation";
+    case SIGBUS:
+      return "bus error";
+    case SIGILL:
+      return "illegal instruction";
+    case SIGFPE:
+      return "arithmetic fault";
+    default:
+      return "fault";
+  }
+}
+
+void OnFault(int signal, siginfo_t*, void*) {
+  if (crashing.exchange(true)) {
+    if (pthread_equal(crashingThread, pthread_self())) _exit(crashExitCode & 0xFF);
+    for (;;) pause();  // the first fault's handler ends the process
+  }
+  crashingThread = pthread_self();
+  // The handler may wait on a lock that the faulting code held; the alarm's default action then
+  // ends the process rather than leave a setup hanging on the user's screen.
+  alarm(10);
+  crashHandler(FaultName(signal));
+  std::fflush(nullptr);
+  _exit(crashExitCode & 0xFF);
+}
+
+}  // namespace
+
+void OnCrash(void (*handler)(const char* fault), int exitCode) {
+  crashHandler = handler;
+  crashExitCode = exitCode;
+  // A stack of its own, so that the handler can still run when the fault was a stack overflow.
+  static std::vector<char> alternateStack(std::max<size_t>(SIGSTKSZ, 64 * 1024));
+  stack_t stack{};
+  stack.ss_sp = alternateStack.data();
+  stack.ss_size = alternateStack.size();
+  sigaltstack(&stack, nullptr);
+  struct sigaction action {};
+  action.sa_sigaction = OnFault;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(signal, &action, nullptr);
 }
 
 void Sleep(uint32_t milliseconds) { host::SleepServing(milliseconds); }

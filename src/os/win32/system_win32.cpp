@@ -3,6 +3,7 @@
 #include "os/win32/WindowsApi.h"
 #include "os/win32/Win32Errors.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "os/os.h"
@@ -163,6 +164,58 @@ Process ShellExecute(WindowHandle owner, const std::string& file, const std::str
   if (!started)
     win32::Fail("Cannot open " + file, shellExecute ? GetLastError() : ERROR_PROC_NOT_FOUND);
   return started && info.hProcess ? Process(info.hProcess) : Process();
+}
+
+namespace {
+
+// The crash handler of OnCrash, and who is running it.
+void (*crashHandler)(const char*) = nullptr;
+UINT crashExitCode = static_cast<UINT>(-1);
+std::atomic<DWORD> crashingThread{0};
+
+const char* FaultName(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return "access violation";
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+      return "misaligned data";
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return "illegal instruction";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+      return "arithmetic fault";
+    case EXCEPTION_STACK_OVERFLOW:
+      return "stack overflow";
+    default:
+      if ((code & 0xFFFFFFF0) == 0xC000008C) return "arithmetic fault";  // the floating-point ones
+      return "fault";
+  }
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+  DWORD expected = 0;
+  if (!crashingThread.compare_exchange_strong(expected, GetCurrentThreadId())) {
+    if (expected == GetCurrentThreadId()) TerminateProcess(GetCurrentProcess(), crashExitCode);
+    Sleep(INFINITE);  // the first fault's handler ends the process
+  }
+  const DWORD code =
+      pointers && pointers->ExceptionRecord ? pointers->ExceptionRecord->ExceptionCode : 0;
+  crashHandler(FaultName(code));
+  TerminateProcess(GetCurrentProcess(), crashExitCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+// The last-chance filter sees what no handler of the faulting thread took. (Some 64-bit systems
+// swallow a fault inside a window procedure that they called back; it then never gets here.)
+void OnCrash(void (*handler)(const char* fault), int exitCode) {
+  crashHandler = handler;
+  crashExitCode = static_cast<UINT>(exitCode);
+  SetUnhandledExceptionFilter(OnUnhandledException);
 }
 
 // Windows tells a GUI process of the end of the session through its windows, which the engine's
