@@ -14,6 +14,7 @@
 #include "engine/MainWnd.h"
 #include "engine/Packages.h"
 #include "engine/Stubs.h"
+#include "install/Install.h"
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
 #include "os/os.h"

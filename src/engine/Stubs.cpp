@@ -2,6 +2,7 @@
 
 #include "database/KXClasses.h"
 #include "expressions/Common.h"
+#include "install/Actions.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
@@ -19,14 +20,9 @@ bool RunLaunchChecks() { return true; }
 // Stub: components carry no applications yet.
 bool RunApplicationsBeforeDialogs() { return true; }
 
-// Stub: nothing can be installed yet; a run that got here must not report success.
-bool RunInstallation() {
-  ShowErrorBox("The installation run is not supported yet.");
-  return false;
-}
-
-// Stub: no run is ever suspended yet.
-void RegisterResume() {}
+// Stub: no run is ever suspended yet; the files that were in use still go into place at the
+// next start of the system.
+void RegisterResume() { InstallActions().ApplyPendingFiles(); }
 
 // Stub: no action is recorded yet, so there is nothing to undo.
 void Rollback() {}

@@ -13,7 +13,6 @@ class TkxPackage;
 std::string& PreviousLogPath();
 bool RunLaunchChecks();
 bool RunApplicationsBeforeDialogs();
-bool RunInstallation();
 void RegisterResume();
 void Rollback();
 bool HasRecordedActions();

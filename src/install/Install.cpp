@@ -1,0 +1,483 @@
+#include "install/Install.h"
+
+#include <cmath>
+#include <thread>
+
+#include "database/KXClasses.h"
+#include "expressions/Common.h"
+#include "install/Actions.h"
+#include "install/FileInstall.h"
+#include "install/Log.h"
+#include "os/os.h"
+#include "plugins/PlugImpl.h"
+#include "support/Errors.h"
+#include "support/RunState.h"
+#include "support/zrFileUtils.h"
+#include "support/zrIniFile.h"
+#include "support/zrRegIni.h"
+#include "support/zrStrUtils.h"
+#include "support/zrUtils.h"
+
+namespace {
+
+std::string installFolder;
+
+int32_t ListWord(TItemList list) { return static_cast<int32_t>(list) << 16; }
+
+// Rounded to the nearest whole percent, halves to even; a total of 0 is complete.
+intptr_t Percent(int64_t done, int64_t total) {
+  if (total <= 0) return 100;
+  return static_cast<intptr_t>(std::nearbyint(100.0 * static_cast<double>(done) / total));
+}
+
+TkxMainDatabase& Database() { return MainDatabase(); }
+
+std::string Expanded(const TXMLObject* context, const std::string& text) {
+  return ExpandText(context, text);
+}
+
+const TXMLObject* ContextOf(TkxPackage* package) {
+  return package ? static_cast<const TXMLObject*>(package) : &Database();
+}
+
+// --- Registry values -------------------------------------------------------------------------
+
+struct TRegTexts {
+  std::string Key, Param, Value;
+};
+
+TRegTexts ExpandReg(const TXMLObject* context, const TkxReg& item) {
+  return {Expanded(context, item.Key), Expanded(context, item.Param),
+          Expanded(context, item.Value)};
+}
+
+KxRegistryRecord RegRecord(const TRegTexts& texts, const TkxReg& item) {
+  KxRegistryRecord record{};
+  record.key = reinterpret_cast<kx_ptr>(texts.Key.c_str());
+  record.name = reinterpret_cast<kx_ptr>(texts.Param.c_str());
+  record.value = reinterpret_cast<kx_ptr>(texts.Value.c_str());
+  record.kind = static_cast<uint32_t>(item.ParamType);
+  record.removal = item.Action == TkxAction::remove ? 1 : 0;
+  return record;
+}
+
+bool WriteRegValue(const TRegTexts& texts, TkxRegType type) {
+  switch (type) {
+    case TkxRegType::int_:
+      return RegWriteNumber(texts.Key, texts.Param,
+                            static_cast<uint32_t>(TextToInt(texts.Value).value_or(0)));
+    case TkxRegType::bin: return RegWriteBinaryText(texts.Key, texts.Param, texts.Value);
+    case TkxRegType::mstr: return RegWriteMultiStringText(texts.Key, texts.Param, texts.Value);
+    case TkxRegType::str: break;
+  }
+  return RegWriteString(texts.Key, texts.Param, texts.Value);
+}
+
+void RemoveRegItem(const TRegTexts& texts) {
+  if (!texts.Param.empty()) {
+    if (RegValueExists(texts.Key, texts.Param)) RegDeleteValue(texts.Key, texts.Param);
+  } else if (RegKeyExists(texts.Key)) {
+    RegDeleteKeyPath(texts.Key, false);
+  }
+}
+
+// One registry item; false when its value could not be written (the run fails).
+bool ProcessRegItem(const TXMLObject* context, const TkxReg& item) {
+  TRegTexts texts = ExpandReg(context, item);
+  KxRegistryRecord record = RegRecord(texts, item);
+  if (!BeforeProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record)) return true;
+  texts = ExpandReg(context, item);  // a plug-in may have changed what the texts use
+  record = RegRecord(texts, item);
+  if (item.Action == TkxAction::remove) {
+    RemoveRegItem(texts);
+    AfterProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record);
+    return true;
+  }
+  const bool existed = RegValueExists(texts.Key, texts.Param);
+  if (existed && item.Flags.Has(TkxFlag::dont_overwrite)) return true;
+  const uint32_t oldType = existed ? RegValueType(texts.Key, texts.Param) : 0;
+  const std::string oldValue = existed ? RegReadText(texts.Key, texts.Param, "") : "";
+  const bool logged = !item.Flags.Has(TkxFlag::dont_log);
+  InstallActions().CreateRegKeys(texts.Key, logged);
+  if (!WriteRegValue(texts, item.ParamType)) {
+    ErrorBox("Registry error", "Error changing registry data.");
+    return false;
+  }
+  TInstallReg* action = InstallActions().AddAction<TInstallReg>();
+  action->Log = logged;
+  action->Key = texts.Key;
+  action->Param = texts.Param;
+  if (existed) {
+    action->Existed = true;
+    action->OldType = static_cast<int32_t>(oldType);
+    action->OldValue = oldValue;
+  }
+  AfterProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record);
+  return true;
+}
+
+bool RegistryHandler(TkxPackage* package, TkxComponent& component) {
+  if (!component.Registry) return true;
+  const TXMLObject* context = ContextOf(package);
+  for (int index = 0; index < component.Registry->Count(); ++index) {
+    const TkxReg* item = component.Registry->Items(index);
+    if (!item || !CheckCondition(*item)) continue;
+    if (!ProcessRegItem(context, *item)) return false;
+  }
+  return true;
+}
+
+// --- INI values ------------------------------------------------------------------------------
+
+struct TIniTexts {
+  std::string File, Section, Param, Value;
+};
+
+TIniTexts ExpandIni(const TXMLObject* context, const TkxIni& item) {
+  return {Expanded(context, item.IniFile), Expanded(context, item.Section),
+          Expanded(context, item.Param), Expanded(context, item.Value)};
+}
+
+KxIniRecord IniRecord(const TIniTexts& texts, const TkxIni& item) {
+  KxIniRecord record{};
+  record.file = reinterpret_cast<kx_ptr>(texts.File.c_str());
+  record.section = reinterpret_cast<kx_ptr>(texts.Section.c_str());
+  record.key = reinterpret_cast<kx_ptr>(texts.Param.c_str());
+  record.value = reinterpret_cast<kx_ptr>(texts.Value.c_str());
+  record.removal = item.Action == TkxAction::remove ? 1 : 0;
+  return record;
+}
+
+// The current date and time as text: a default no INI file is expected to hold, so that a read
+// that gives it back tells that the key is missing.
+std::string AbsentMarker() {
+  const os::LocalDateTime now = os::LocalTime();
+  return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", now.year, now.month, now.day, now.hour,
+                now.minute, now.second, now.millisecond);
+}
+
+bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
+  TIniTexts texts = ExpandIni(context, item);
+  KxIniRecord record = IniRecord(texts, item);
+  if (!BeforeProcessItem(static_cast<TItemList>(KX_LIST_INI), &record)) return true;
+  texts = ExpandIni(context, item);
+  record = IniRecord(texts, item);
+  if (item.Action == TkxAction::remove) {
+    IniDeleteKey(texts.File, texts.Section, texts.Param);
+    AfterProcessItem(static_cast<TItemList>(KX_LIST_INI), &record);
+    return true;
+  }
+  const std::string marker = AbsentMarker();
+  std::string oldValue = IniReadString(texts.File, texts.Section, texts.Param, marker);
+  const bool existed = oldValue != marker;
+  if (!existed) oldValue.clear();
+  if (existed && item.Flags.Has(TkxFlag::dont_overwrite)) return true;
+  const std::string fullName = IniFullName(texts.File);
+  if (!InstallActions().FindFile(fullName)) InstallActions().AddFile(fullName, item.Flags, false);
+  if (!IniWriteString(texts.File, texts.Section, texts.Param, texts.Value)) {
+    ErrorBox("Ini-file error", Format("Error changing ini-file \"%s\".", texts.File.c_str()));
+    return false;
+  }
+  TInstallIni* action = InstallActions().AddAction<TInstallIni>();
+  action->IniFile = texts.File;
+  action->Section = texts.Section;
+  action->Param = texts.Param;
+  action->OldValue = oldValue;
+  action->Log = !item.Flags.Has(TkxFlag::dont_log);
+  AfterProcessItem(static_cast<TItemList>(KX_LIST_INI), &record);
+  return true;
+}
+
+bool IniHandler(TkxPackage* package, TkxComponent& component) {
+  if (!component.IniFiles) return true;
+  const TXMLObject* context = ContextOf(package);
+  bool result = true;
+  for (int index = 0; result && index < component.IniFiles->Count(); ++index) {
+    const TkxIni* item = component.IniFiles->Items(index);
+    if (item && CheckCondition(*item)) result = ProcessIniItem(context, *item);
+  }
+  // Every changed file reaches the disk once per component, the install log among them.
+  IniCloseAll();
+  return result;
+}
+
+// --- Phases of other item kinds --------------------------------------------------------------
+
+// Items of kinds this engine does not install yet: they are counted and the user is told in one
+// line, so that a run never claims what it did not do.
+int CountItems(const std::function<int(const TkxComponent&)>& count) {
+  int total = 0;
+  ForEachComponent([&](TkxPackage*, TkxComponent& component) {
+    total += count(component);
+    return true;
+  });
+  return total;
+}
+
+template <class List, class Accept>
+int CountTrue(const List* list, Accept accept) {
+  int count = 0;
+  if (!list) return 0;
+  for (int index = 0; index < list->Count(); ++index) {
+    const auto* item = list->Items(index);
+    if (item && accept(*item) && CheckCondition(*item)) ++count;
+  }
+  return count;
+}
+
+void ReportSkipped(int count, const char* kind) {
+  if (count > 0) {
+    ShowWarningBox(Format("This version of the setup cannot install %s yet: %d skipped.", kind,
+                          count));
+  }
+}
+
+int ProgramsAt(TkxWhenStart moment) {
+  return CountItems([moment](const TkxComponent& component) {
+    return CountTrue(component.RunApps.get(),
+                     [moment](const TkxRunApp& app) { return app.WhenStart == moment; });
+  });
+}
+
+int RecordedFiles(bool (*marked)(const TInstallFile&)) {
+  int count = 0;
+  TInstallActions& actions = InstallActions();
+  for (int index = 0; index < actions.Count(); ++index) {
+    auto* file = dynamic_cast<TInstallFile*>(actions.Action(index));
+    if (file && marked(*file)) ++count;
+  }
+  return count;
+}
+
+int EnvironmentVariables() {
+  int count = 0;
+  const TkxVariables* variables = Database().Variables.get();
+  for (int index = 0; variables && index < variables->Count(); ++index) {
+    const TkxVariable* variable = variables->Items(index);
+    if (variable && variable->Name.size() > 4 && SameText(variable->Name.substr(0, 4), "SET ")) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// Step 7 and step 11: the programs of a moment, resumed at its recorded state.
+bool ProgramPhase(TkxWhenStart moment) {
+  TkxMainDatabase& database = Database();
+  database.InstallState = TkxInstallState::isUnknown;
+  RunState().ResumeMode = false;
+  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+    ReportSkipped(ProgramsAt(moment), "programs");
+    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+  }
+  database.InstallStateData.clear();
+  return true;
+}
+
+// --- The worker thread -----------------------------------------------------------------------
+
+// The file phase on a thread of its own, while the main thread dispatches the events the worker
+// sends it; the worker's answer once it has ended.
+bool RunWorker() {
+  constexpr int kStillActive = 259;
+  std::atomic<int> exitCode{kStillActive};
+  std::thread worker([&exitCode] {
+    bool copied = false;
+    try {
+      copied = CopyPackages();
+    } catch (const std::exception& error) {
+      // The worker cannot carry an error across; it is shown from here and the phase fails.
+      ShowErrorBox(error.what());
+    }
+    exitCode = copied ? 1 : 0;
+  });
+  while (exitCode == kStillActive) {
+    os::PumpMessages();
+    os::Sleep(1);
+  }
+  worker.join();
+  return exitCode == 1;
+}
+
+// Step 8: files, unless the plug-ins refuse the list; the uninstaller once they are in place.
+bool FilePhase(bool logging) {
+  if (!BeforeProcessItems(static_cast<TItemList>(KX_LIST_FILES))) return true;
+  bool result = ::ForEachComponent(
+      [](TkxPackage* package, TkxComponent& component, void*) {
+        return RemoveFiles(package, component);
+      },
+      nullptr);
+  if (result) result = RunWorker();
+  if (result && logging) result = DeployUninstaller(installFolder);
+  AfterProcessItems(static_cast<TItemList>(KX_LIST_FILES));
+  return result;
+}
+
+bool ListPhase(TItemList list, const TComponentHandler& handler) {
+  if (!BeforeProcessItems(list)) return true;
+  const bool result = ForEachComponent(handler);
+  AfterProcessItems(list);
+  return result;
+}
+
+bool SkippedListPhase(TItemList list, int count, const char* kind) {
+  if (!BeforeProcessItems(list)) return true;
+  ReportSkipped(count, kind);
+  AfterProcessItems(list);
+  return true;
+}
+
+// Steps 9 and 10: what follows the files, each while the run goes well.
+bool ItemPhases(bool& result) {
+  TRunState& state = RunState();
+  TkxMainDatabase& database = Database();
+  if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
+    database.InstallState = TkxInstallState::isUnknown;
+    state.ResumeMode = false;
+    SkippedListPhase(static_cast<TItemList>(KX_LIST_SERVERS),
+                     RecordedFiles([](const TInstallFile& file) { return file.IsServer; }),
+                     "COM servers");
+  }
+  if (state.ResumeMode) return result;
+  if (result) result = ListPhase(static_cast<TItemList>(KX_LIST_REGISTRY), RegistryHandler);
+  if (result) result = ListPhase(static_cast<TItemList>(KX_LIST_INI), IniHandler);
+  if (result) {
+    result = SkippedListPhase(static_cast<TItemList>(KX_LIST_FONTS),
+                              RecordedFiles([](const TInstallFile& file) { return file.IsFont; }),
+                              "fonts");
+  }
+  if (result) {
+    result = SkippedListPhase(static_cast<TItemList>(KX_LIST_SHORTCUTS),
+                              CountItems([](const TkxComponent& component) {
+                                return CountTrue(component.Shortcuts.get(),
+                                                 [](const TkxShortcut&) { return true; });
+                              }),
+                              "shortcuts");
+  }
+  if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
+  return result;
+}
+
+// Steps 2 to 6: the install folder, the log and whether it is written.
+void PrepareLog(bool resuming) {
+  TkxMainDatabase& database = Database();
+  installFolder =
+      WithTrailingBackslash(ExpandText(&database, GetVariable(&database, "InstallPath", "%Windows%")));
+  const bool uninstall = GetVariableBool(&database, "Uninstall", false);
+  if (ExpandText(&database, GetVariable(&database, "LogFile", "")).empty()) {
+    SetVariable(&database, "LogFile", installFolder + "install.log");
+  }
+  TLogSettings& log = LogSettings();
+  log.Path = ExpandText(&database, GetVariable(&database, "LogFile", ""));
+  log.On = false;
+  if (!resuming) {
+    InstallActions().CreateFolders(ExtractFilePath(log.Path), true);
+    TkxFlags flags;
+    flags.Include(TkxFlag::dont_log);
+    InstallActions().AddFile(log.Path, flags, false);
+  }
+  log.On = uninstall;
+  if (uninstall && LoggingOn() && !resuming) WriteUninstallerSettings();
+}
+
+// Step 12: what the uninstaller needs, once everything is in place.
+void RegisterForMaintenance() {
+  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+    ReportSkipped(ProgramsAt(TkxWhenStart::before_uninstall), "programs run before uninstalling");
+    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+  }
+  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+    ReportSkipped(ProgramsAt(TkxWhenStart::after_uninstall), "programs run after uninstalling");
+    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+  }
+  RegisterApplication(installFolder);
+}
+
+// Steps 7 to 12; the INI files are closed by the caller whatever happens here.
+bool RunPhases() {
+  TRunState& state = RunState();
+  TkxMainDatabase& database = Database();
+  const bool logging = GetVariableBool(&database, "Uninstall", false) && LoggingOn();
+  bool result = true;
+  if (!state.ResumeMode || database.InstallState == TkxInstallState::isRunAppBeforeInstall) {
+    result = ProgramPhase(TkxWhenStart::before_install);
+    if (state.InstallSuspended) return result;
+  }
+  if (!state.ResumeMode && result) {
+    if (GetVariableBool(&database, "RemoveOldReferences", false) &&
+        FileExists(LogSettings().Path)) {
+      BroadcastNamed("CM_SHOWSTATUSTEXT", reinterpret_cast<intptr_t>(GetMessage(16).c_str()), 750,
+                     false);
+      RemoveOldReferences();
+      BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
+    }
+    // Files in use wait for the next start of the system ("Reboot" is set); the run goes on
+    // and their moves are scheduled when it has succeeded.
+    result = FilePhase(logging);
+  }
+  ItemPhases(result);
+  if (result && (!state.ResumeMode ||
+                 database.InstallState == TkxInstallState::isRunAppAfterInstall)) {
+    result = ProgramPhase(TkxWhenStart::after_install);
+    if (state.InstallSuspended) return result;
+  }
+  if (result && logging) RegisterForMaintenance();
+  return result;
+}
+
+}  // namespace
+
+TInstallProgress& InstallProgress() {
+  static TInstallProgress progress;
+  return progress;
+}
+
+const std::string& InstallFolder() { return installFolder; }
+
+void ReportFileProgress(int64_t bytes) {
+  TInstallProgress& progress = InstallProgress();
+  progress.CurrentFileDone += bytes;
+  progress.BytesDone += bytes;
+  // A plug-in holds the copying still between two reports, never inside one.
+  while (RunState().WorkerPaused && !RunState().AbortRequested) os::Sleep(10);
+  Broadcast(EV_FILEINSTALLPROGRESS, Percent(progress.CurrentFileDone, progress.CurrentFileSize),
+            Percent(progress.BytesDone, progress.TotalBytes), true);
+}
+
+bool ForEachComponent(const TComponentHandler& handler) {
+  return ::ForEachComponent(
+      [&handler](TkxPackage* package, TkxComponent& component, void*) {
+        return handler(package, component);
+      },
+      nullptr);
+}
+
+bool BeforeProcessItems(TItemList list) {
+  return Broadcast(EV_BEFOREPROCESSITEMS, ListWord(list), 0, false) == 0;
+}
+
+void AfterProcessItems(TItemList list) { Broadcast(EV_AFTERPROCESSITEMS, ListWord(list), 0, true); }
+
+bool BeforeProcessItem(TItemList list, const void* record) {
+  return Broadcast(EV_BEFOREPROCESSITEM, ListWord(list), reinterpret_cast<intptr_t>(record),
+                   false) == 0;
+}
+
+void AfterProcessItem(TItemList list, const void* record) {
+  Broadcast(EV_AFTERPROCESSITEM, ListWord(list), reinterpret_cast<intptr_t>(record), true);
+}
+
+bool RunInstallation() {
+  TRunState& state = RunState();
+  state.AbortRequested = false;
+  PrepareLog(state.ResumeMode);
+  bool result = false;
+  try {
+    result = RunPhases();
+  } catch (...) {
+    IniCloseAll();
+    throw;
+  }
+  IniCloseAll();
+  return result;
+}
