@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Rollback must be exact: the demo is installed once for every point at which it can fail, and
+# each failed run must leave the machine as it found it.
+#   rollback_sweep.sh host ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR
+#   rollback_sweep.sh wine ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR [EVERY]
+# host: first a sweep of failed operations (KX_HOST_FAIL_AT=1..N, N the count of a successful
+# run), then autopilot aborts the run at each item event. wine: the abort sweep only, at every
+# EVERY-th item event (default 3), since each run under Wine takes seconds.
+set -u
+mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 every=${7:-3}
+rm -rf "$work" && mkdir -p "$work"
+source "$(dirname "$0")/checks.sh"
+
+if [ "$mode" = host ]; then
+  export TMPDIR="$work/tmp"
+  mkdir -p "$TMPDIR"
+  target=host setup_name=DemoSetup
+  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
+  run() { "$@"; }
+  machine="$work/machine" base="$work/machine-base"
+  export KX_ROOT="$base"
+  "$kxtool" reg dump >/dev/null  # makes the machine root with its skeleton
+  watched=(.) watched_keys=(HKLM HKCU)
+else
+  target=win64 setup_name=DemoSetup.exe
+  windows_name() { winepath -w "$1" 2>/dev/null; }
+  run() { wine "$@"; }
+  machine="$WINEPREFIX/drive_c"
+  # What the demo can touch; the whole of drive_c and the registry would take seconds a look.
+  watched=("./Program Files" ./users)
+  watched_keys=('HKCU\Software' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall')
+fi
+
+# The demo with an autopilot that answers nothing but the dialogs and traces nothing.
+project="$work/project"
+cp -r "$demo" "$project"
+sed -i '/^\[Trace\]/,/^$/d' "$project/autopilot.ini"
+build_setup() {  # folder, extra autopilot.ini lines
+  mkdir -p "$1"
+  cp "$project/autopilot.ini" "$project/autopilot.ini.orig"
+  printf '%b' "$2" >>"$project/autopilot.ini"
+  run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$1/$setup_name")" \
+    --target "$target" --stub "$(windows_name "$engine")" >"$1/kxbuild.log" 2>&1
+  mv "$project/autopilot.ini.orig" "$project/autopilot.ini"
+  chmod +x "$1/$setup_name"
+}
+
+# What the machine holds: every folder, every other entry with its kind, size, modification time
+# and contents' hash (the registry store's file through the registry's own listing), then that
+# listing.
+snapshot() {
+  # A folder's own time changes whenever an entry comes and goes: only its existence counts.
+  (cd "$machine" && find "${watched[@]}" -path ./system.reg -prune -o -type d -printf 'd %p\n' \
+    -o -printf '%y %p %s %T@\n' | sort)
+  (cd "$machine" && find "${watched[@]}" -path ./system.reg -prune -o -type f -print0 | sort -z |
+    xargs -0 -r sha1sum)
+  for key in "${watched_keys[@]}"; do run "$kxtool" reg dump "$key" 2>/dev/null | tr -d '\r'; done
+}
+
+fresh_machine() {
+  [ "$mode" = host ] || return 0
+  rm -rf "$machine" && cp -a "$base" "$machine"
+}
+
+# One run of the setup at $1; sets $code and $out.
+run_setup() {
+  out=$(run "$1" /s 2>&1)
+  code=$?
+}
+
+failed_cleanly=0 succeeded=0 broken=0
+judge() {  # label
+  local after
+  after=$(snapshot)
+  if [ "$code" -eq 0 ]; then
+    succeeded=$((succeeded + 1))
+  elif [ "$code" -eq 255 ] && [ "$after" = "$before" ]; then
+    failed_cleanly=$((failed_cleanly + 1))
+  else
+    broken=$((broken + 1))
+    echo "--- $1: exit $code"
+    echo "$out" | sed 's/^/    /' | head -20
+    diff <(echo "$before") <(echo "$after") | head -20 | sed 's/^/    /'
+  fi
+}
+
+# --- Failed operations (host)
+if [ "$mode" = host ]; then
+  build_setup "$work/plain" ""
+  fresh_machine
+  export KX_ROOT="$machine"
+  before=$(snapshot)
+  KX_HOST_COUNT_OPS="$work/count" run_setup "$work/plain/$setup_name"
+  check "the demo installs: exit 0" [ "$code" -eq 0 ]
+  total=$(tail -1 "$work/count" 2>/dev/null || echo 0)
+  check "a successful run counts its mutating operations" [ "$total" -gt 0 ]
+  for ((n = 1; n <= total; n++)); do
+    fresh_machine
+    KX_HOST_FAIL_AT=$n run_setup "$work/plain/$setup_name"
+    judge "operation $n fails"
+  done
+  echo "failed operations: N=1..$total: $failed_cleanly failed and were rolled back exactly," \
+    "$succeeded succeeded, $broken left the machine changed or crashed"
+  check "every failed operation is rolled back exactly or tolerated" [ "$broken" -eq 0 ]
+  check "some failures end the run" [ "$failed_cleanly" -gt 0 ]
+fi
+
+# --- Aborts by the plug-in at each item event
+events=(EV_BEFOREPROCESSITEMS EV_BEFOREPROCESSITEM EV_AFTERPROCESSITEM EV_FILEINSTALLPROGRESS)
+failed_cleanly=0 succeeded=0 broken=0 runs=0 index=0
+for event in "${events[@]}"; do
+  for count in 1 2 3 4 5 6 7 8; do
+    index=$((index + 1))
+    [ "$mode" = host ] || [ $((index % every)) -eq 0 ] || continue
+    dir="$work/abort-$event-$count"
+    build_setup "$dir" "\n[Abort]\nEvent=$event\nCount=$count\n"
+    fresh_machine
+    before=$(snapshot)
+    run_setup "$dir/$setup_name"
+    runs=$((runs + 1))
+    # Under Wine a run that succeeded (the event came fewer times) leaves the demo installed,
+    # so the next runs install over it: their rollback must bring the old files back too.
+    judge "abort at $event #$count"
+  done
+done
+echo "aborts: $runs runs: $failed_cleanly rolled back exactly, $succeeded succeeded (the event" \
+  "came fewer times), $broken left the machine changed"
+check "every abort is rolled back exactly" [ "$broken" -eq 0 ]
+check "aborts end runs" [ "$failed_cleanly" -gt 0 ]
+finish
