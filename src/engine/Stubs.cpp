@@ -28,11 +28,6 @@ bool RunInstallation() {
 // Stub: no run is ever suspended yet.
 void RegisterResume() {}
 
-// Stub: no action is recorded yet, so there is nothing to undo.
-void Rollback() {}
-
-bool HasRecordedActions() { return false; }
-
 // Stub: a suspended run cannot be saved yet, so none can be loaded.
 bool LoadRunState(const std::string& folder) { return false; }
 

@@ -15,8 +15,6 @@ bool RunLaunchChecks();
 bool RunApplicationsBeforeDialogs();
 bool RunInstallation();
 void RegisterResume();
-void Rollback();
-bool HasRecordedActions();
 bool LoadRunState(const std::string& folder);
 
 // The presetup window and the splash. Until the real windows exist, the stand-ins only record
