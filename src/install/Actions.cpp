@@ -63,12 +63,9 @@ struct TActionElement {
   const TXMLClassInfo& (*Class)();
 };
 const TActionElement kActionElements[] = {
-    {"file", &TInstallFile::StaticClassInfo},
-    {"reg", &TInstallReg::StaticClassInfo},
-    {"ini", &TInstallIni::StaticClassInfo},
-    {"shortcut", &TInstallShortcut::StaticClassInfo},
-    {"folder", &TInstallFolder::StaticClassInfo},
-    {"regkey", &TInstallRegKey::StaticClassInfo},
+    {"file", &TInstallFile::StaticClassInfo},     {"reg", &TInstallReg::StaticClassInfo},
+    {"ini", &TInstallIni::StaticClassInfo},       {"shortcut", &TInstallShortcut::StaticClassInfo},
+    {"folder", &TInstallFolder::StaticClassInfo}, {"regkey", &TInstallRegKey::StaticClassInfo},
 };
 
 std::string FontsKey() {
@@ -160,14 +157,15 @@ void TInstallFile::Undo() {
       if (!FontName.empty()) RegDeleteValue(FontsKey(), FontName);
       os::NotifyFontChange();
     }
-    if (os::GetFileAttributes(FileName) != os::kInvalidAttributes && !DeleteFileForced(FileName)) {
+    if (!FileName.empty() && os::GetFileAttributes(FileName) != os::kInvalidAttributes &&
+        !DeleteFileForced(FileName)) {
       ShowErrorBox("Cannot delete " + FileName);
     }
     if (Existed && !BackupFileName.empty()) {
       ForceFolders(ExtractFilePath(FileName));
       if (!CopyFileWithProgress(BackupFileName, FileName, nullptr, false)) {
-        ShowErrorBox(Format("Cannot copy \"%s\" to \"%s\"", BackupFileName.c_str(),
-                            FileName.c_str()));
+        ShowErrorBox(
+            Format("Cannot copy \"%s\" to \"%s\"", BackupFileName.c_str(), FileName.c_str()));
       } else if (IsServer) {
         RegisterServer(FileName);
       }
@@ -202,8 +200,8 @@ void TInstallReg::WriteLogRecord() {
 void TInstallIni::Undo() {}
 
 void TInstallIni::WriteLogRecord() {
-  ::WriteLogRecord(TLogSection::AddIni, Format("'%s','%s','%s'", IniFile.c_str(),
-                                               Section.c_str(), Param.c_str()));
+  ::WriteLogRecord(TLogSection::AddIni,
+                   Format("'%s','%s','%s'", IniFile.c_str(), Section.c_str(), Param.c_str()));
 }
 
 void TInstallShortcut::Undo() {}

@@ -20,14 +20,32 @@ constexpr char kLanguagePrefix[] = "Uninstall.";
 
 // Project settings that describe this installation, not the user's choices: a repair takes them
 // from the project again.
-const char* const kProjectSettings[] = {
-    "PackAlgorithmVersion", "DisableRepair",     "DisableRollback",  "AppID",
-    "AppName",              "CompanyName",       "AppHomeURL",       "AppVersion",
-    "AppIcon",              "AppSupportContact", "AppSupportURL",    "AppSupportPhone",
-    "AppReadme",            "AppUpdateURL",      "AppComments",      "Languages",
-    "AutoSelectLanguage",   "Uninstall",         "LogFile",          "SupportedOS",
-    "MinOSVersion",         "AdminRights",       "Reboot",           "RemoveOldReferences",
-    "InstallPlatform",      "SilentMode"};
+const char* const kProjectSettings[] = {"PackAlgorithmVersion",
+                                        "DisableRepair",
+                                        "DisableRollback",
+                                        "AppID",
+                                        "AppName",
+                                        "CompanyName",
+                                        "AppHomeURL",
+                                        "AppVersion",
+                                        "AppIcon",
+                                        "AppSupportContact",
+                                        "AppSupportURL",
+                                        "AppSupportPhone",
+                                        "AppReadme",
+                                        "AppUpdateURL",
+                                        "AppComments",
+                                        "Languages",
+                                        "AutoSelectLanguage",
+                                        "Uninstall",
+                                        "LogFile",
+                                        "SupportedOS",
+                                        "MinOSVersion",
+                                        "AdminRights",
+                                        "Reboot",
+                                        "RemoveOldReferences",
+                                        "InstallPlatform",
+                                        "SilentMode"};
 
 TkxMainDatabase& Database() { return MainDatabase(); }
 
@@ -59,8 +77,7 @@ void CreateUnloggedKeys(const std::string& key) {
 }
 
 // Writes a string value, recording what it replaces (unlogged); false when the write failed.
-bool WriteRecordedString(const std::string& key, const std::string& name,
-                         const std::string& text) {
+bool WriteRecordedString(const std::string& key, const std::string& name, const std::string& text) {
   auto* action = InstallActions().AddAction<TInstallReg>();
   action->Key = key;
   action->Param = name;
@@ -91,22 +108,14 @@ struct TEntryValue {
   const char* Variable;  // nullptr: the fallback alone
 };
 const TEntryValue kEntryValues[] = {
-    {"DisplayName", "AppName"},
-    {"UninstallString", nullptr},
-    {"InstallLocation", "InstallPath"},
-    {"InstallSource", "SourcePath"},
-    {"InstallSourceFile", nullptr},
-    {"InstallDate", "Date"},
-    {"DisplayIcon", "AppIcon"},
-    {"Publisher", "CompanyName"},
-    {"URLInfoAbout", "AppHomeURL"},
-    {"DisplayVersion", "AppVersion"},
-    {"Contact", "AppSupportContact"},
-    {"HelpLink", "AppSupportURL"},
-    {"HelpTelephone", "AppSupportPhone"},
-    {"Readme", "AppReadme"},
-    {"URLUpdateInfo", "AppUpdateURL"},
-    {"Comments", "AppComments"},
+    {"DisplayName", "AppName"},           {"UninstallString", nullptr},
+    {"InstallLocation", "InstallPath"},   {"InstallSource", "SourcePath"},
+    {"InstallSourceFile", nullptr},       {"InstallDate", "Date"},
+    {"DisplayIcon", "AppIcon"},           {"Publisher", "CompanyName"},
+    {"URLInfoAbout", "AppHomeURL"},       {"DisplayVersion", "AppVersion"},
+    {"Contact", "AppSupportContact"},     {"HelpLink", "AppSupportURL"},
+    {"HelpTelephone", "AppSupportPhone"}, {"Readme", "AppReadme"},
+    {"URLUpdateInfo", "AppUpdateURL"},    {"Comments", "AppComments"},
 };
 
 std::string EntryFallback(const std::string& name, const std::string& installFolder) {
@@ -197,9 +206,9 @@ bool DeployFile(const std::string& name, bool log, const std::string& installFol
 }  // namespace
 
 const char* LogSectionName(TLogSection section) {
-  static const char* const kNames[] = {"CopyFiles",  "AddReg",      "AddIni",       "Shortcuts",
-                                       "CreateDirs", "CreateKeys",  "RegServers",   "RegFonts",
-                                       "SharedFiles", "PreRunApp",  "RunApp", "SharedAssemblies"};
+  static const char* const kNames[] = {
+      "CopyFiles",  "AddReg",   "AddIni",      "Shortcuts", "CreateDirs", "CreateKeys",
+      "RegServers", "RegFonts", "SharedFiles", "PreRunApp", "RunApp",     "SharedAssemblies"};
   return kNames[static_cast<int>(section)];
 }
 
@@ -242,7 +251,8 @@ void WriteUninstallerSettings() {
   IniListSections(languageFile, sections);
   const size_t prefixLength = sizeof kLanguagePrefix - 1;
   for (const std::string& section : sections) {
-    if (section.size() < prefixLength || !SameText(section.substr(0, prefixLength), kLanguagePrefix)) {
+    if (section.size() < prefixLength ||
+        !SameText(section.substr(0, prefixLength), kLanguagePrefix)) {
       continue;
     }
     std::vector<std::string> lines;
