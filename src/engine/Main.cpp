@@ -17,6 +17,7 @@
 #include "install/Install.h"
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
+#include "install/Actions.h"
 #include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"
@@ -427,6 +428,20 @@ bool CleanUp(bool result, const DriverProgress& progress, const std::string& sav
 }
 
 }  // namespace
+
+bool HasRecordedActions() { return InstallActions().Count() > 0; }
+
+void Rollback() {
+  const std::string text = GetMessage(18);
+  BroadcastNamed("CM_SHOWSTATUSTEXT", reinterpret_cast<intptr_t>(text.c_str()), 750, false);
+  try {
+    InstallActions().Rollback();
+  } catch (...) {
+    BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
+    throw;
+  }
+  BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
+}
 
 std::vector<std::string>& LanguageList() {
   static std::vector<std::string> list;

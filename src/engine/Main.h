@@ -19,6 +19,12 @@ int RunSetup();
 // An error exception that escapes has passed the clean-up block first.
 bool MainDriver();
 
+// Whether the run recorded a change, and the undoing of every recorded change of a failed run,
+// last first, while the plug-ins show status message 18 (hidden again also when the undoing
+// raises).
+bool HasRecordedActions();
+void Rollback();
+
 // The steps of the wrapper and the driver that stand on their own.
 void CreateTempFolders();
 bool WriteUnpackLibrary(const std::string& folder);

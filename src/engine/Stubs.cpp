@@ -24,11 +24,6 @@ bool RunApplicationsBeforeDialogs() { return true; }
 // next start of the system.
 void RegisterResume() { InstallActions().ApplyPendingFiles(); }
 
-// Stub: no action is recorded yet, so there is nothing to undo.
-void Rollback() {}
-
-bool HasRecordedActions() { return false; }
-
 // Stub: a suspended run cannot be saved yet, so none can be loaded.
 bool LoadRunState(const std::string& folder) { return false; }
 

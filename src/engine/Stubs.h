@@ -14,8 +14,6 @@ std::string& PreviousLogPath();
 bool RunLaunchChecks();
 bool RunApplicationsBeforeDialogs();
 void RegisterResume();
-void Rollback();
-bool HasRecordedActions();
 bool LoadRunState(const std::string& folder);
 
 // The presetup window and the splash. Until the real windows exist, the stand-ins only record

@@ -11,6 +11,8 @@
 
 #include <string>
 
+class TXMLObject;
+
 // The twelve sections, by the codes the engine uses for them.
 enum class TLogSection {
   CopyFiles,
@@ -41,18 +43,25 @@ void WriteLogRecord(TLogSection section, const std::string& key, const std::stri
 bool LogKeyExists(TLogSection section, const std::string& key);
 void WriteLogRecord(const std::string& section, const std::string& key, const std::string& value);
 
-// CM_ADDLOGRECORD: section and a "name=value" record, both expanded, split at the first "=".
-void AddPluginLogRecord(const std::string& section, const std::string& record);
+// CM_ADDLOGRECORD: section and a "name=value" record, both expanded in context (the sender's
+// database), split at the first "=" (no "=": the whole record is the key, the value empty).
+void AddPluginLogRecord(const TXMLObject* context, const std::string& section,
+                        const std::string& record);
 
 // The uninstaller's settings: Strings/AppID, Display/Charset and DialogTitleFont, and every
 // "Uninstall." section of the engine's language file, expanded.
 void WriteUninstallerSettings();
 // Copies "Uninstall.exe" (not logged) and then "gacutil.exe" (logged) from the first package's
-// temporary folder into installFolder, recording both; false after the error box.
+// temporary folder into installFolder, recording both (the folders first, so that a rollback
+// removes them after the files); a file missing from the package is passed over. False after
+// the error box.
 bool DeployUninstaller(const std::string& installFolder);
 // The uninstall entry under HKLM (HKCU without the rights), the silent settings unless
-// "DisableRepair", then the log records of every action.
+// "DisableRepair", then the log records of every action. The entry's keys and values are
+// recorded too, unlogged, so that a run failing after it removes the entry. An empty "AppID"
+// counts as "App": the entry must never be the uninstall key itself.
 void RegisterApplication(const std::string& installFolder);
 // Reads the previous install log at the log path: backs up and deletes its shortcuts, removes
-// its empty folders, deletes its uninstall entries.
+// its empty folders (links are left alone), deletes its uninstall entries (only keys below the
+// uninstall key, never that key itself).
 void RemoveOldReferences();

@@ -388,6 +388,11 @@ bool MoveFile(const std::string& source, const std::string& target);
 // records the request in PendingFileRenameOperations as Windows does.
 bool MoveFileAtReboot(const std::string& source, const std::string& target);
 
+// A new, empty file in folder whose name is the first three characters of prefix, hexadecimal
+// digits and ".tmp", taken by nobody before (the system's temporary-name function asked with
+// number 0). Its full path; "" when no such file could be made.
+std::string CreateTempFile(const std::string& folder, const std::string& prefix);
+
 // ---------------------------------------------------------------------------------------------
 // Processes
 
@@ -459,6 +464,13 @@ constexpr uint32_t kExitWindowsForce = 0x04;
 bool CallServerRegistration(const std::string& file, bool registering, int32_t& result);
 // Registers or unregisters the type library in file (help folder: its help file's folder).
 bool RegisterTypeLibrary(const std::string& file, bool registering);
+
+// UnloadFontResource takes the font resource of file out of the system's font table; false when
+// it was not there.
+// NotifyFontChange tells every top-level window that the table changed, skipping windows that
+// hang. The host has no font table: it removes nothing and tells nobody.
+bool UnloadFontResource(const std::string& file);
+void NotifyFontChange();
 
 // The desktop work area and moving a window into it.
 struct Rect {

@@ -8,6 +8,7 @@
 #include "expressions/Common.h"
 #include "expressions/Evaluator.h"
 #include "expressions/PluginChannel.h"
+#include "install/Log.h"
 #include "plugins/KXPlugins.h"
 #include "plugins/Msg.h"
 #include "plugins/PlugImpl.h"
@@ -198,9 +199,10 @@ kx_ptr OnFreeMem(const TCommand& command) {
   return 0;
 }
 
-// The install log does not exist yet: the record is accepted and dropped. Once the log is
-// active, the texts are expanded and the line written into the section.
-kx_ptr OnAddLogRecord(const TCommand&) { return 0; }
+kx_ptr OnAddLogRecord(const TCommand& command) {
+  AddPluginLogRecord(command.Context, Text(command.First), Text(command.Second));
+  return 0;
+}
 
 using THandler = kx_ptr (*)(const TCommand&);
 

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "PluginTestSupport.h"
+#include "TestSupport.h"
 #include "database/KXClasses.h"
 #include "expressions/Evaluator.h"
 #include "expressions/PluginChannel.h"
+#include "install/Log.h"
 #include "plugins/CtrlHandler.h"
+#include "support/zrRegIni.h"
 
 namespace {
 
@@ -303,6 +306,36 @@ TEST_F(PluginCommandsTest, TheRunStateCommandsSetTheirFlags) {
   EXPECT_FALSE(RunState().AbortRequested);
   EXPECT_EQ(alpha_.Command(CM_ABORTINSTALL), 0);
   EXPECT_TRUE(RunState().AbortRequested);
+}
+
+TEST_F(PluginCommandsTest, LogRecordsReachTheInstallLogWhileItIsOn) {
+  ScratchFolder folder(CurrentTestName());
+  const std::string log = folder.Path() + "install.log";
+  LogSettings() = {log, false};
+  EXPECT_EQ(alpha_.Command(CM_ADDLOGRECORD, TextParameter("Early"), TextParameter("a=b")), 0);
+  LogSettings().On = true;
+  struct {
+    const char* section;
+    const char* record;
+    const char* readSection;
+    const char* key;
+    const char* value;
+  } const cases[] = {
+      {"Plain", "a=b", "Plain", "a", "b"},
+      {"Plain", "k=v=w", "Plain", "k", "v=w"},
+      {"Plain", "alone", "Plain", "alone", ""},
+      {"In %AppDir%", "%AppDir%=at %AppDir%", "In C:\\App", "C:\\App", "at C:\\App"},
+  };
+  for (const auto& entry : cases) {
+    EXPECT_EQ(
+        alpha_.Command(CM_ADDLOGRECORD, TextParameter(entry.section), TextParameter(entry.record)),
+        0);
+    EXPECT_EQ(IniReadString(log, entry.readSection, entry.key, "<none>"), entry.value)
+        << entry.record;
+  }
+  EXPECT_EQ(IniReadString(log, "Early", "a", "<none>"), "<none>") << "written while off";
+  IniCloseAll();
+  LogSettings() = TLogSettings();
 }
 
 // Every command with both parameters null answers without touching memory.

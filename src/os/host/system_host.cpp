@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -405,6 +406,38 @@ bool CallServerRegistration(const std::string& file, bool registering, int32_t& 
 
 bool RegisterTypeLibrary(const std::string& file, bool registering) {
   return host::FailWith(file, "the host has no type libraries");
+}
+
+bool UnloadFontResource(const std::string& file) {
+  return host::FailWith("Cannot remove the font " + file, "the host has no font table");
+}
+
+void NotifyFontChange() {}
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  base += prefix.substr(0, 3);
+  // Windows starts from the tick count and counts up through the 65535 names; so do we.
+  const uint32_t start = TickCount() & 0xFFFF;
+  for (uint32_t step = 0; step < 0x10000; ++step) {
+    const uint32_t number = (start + step) & 0xFFFF;
+    if (number == 0) continue;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%X", number);
+    const std::string path = base + digits + ".tmp";
+    int descriptor = open(host::ToUnixPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (descriptor >= 0) {
+      close(descriptor);
+      return path;
+    }
+    if (errno != EEXIST) {
+      host::Fail("Cannot create a temporary file in " + folder);
+      return "";
+    }
+  }
+  host::FailWith("Cannot create a temporary file in " + folder, "every name is taken");
+  return "";
 }
 
 Rect WorkArea() { return {0, 0, 1024, 738}; }  // a 1024x768 screen less its task bar

@@ -351,6 +351,25 @@ bool RegisterTypeLibrary(const std::string& file, bool registering) {
   return done || win32::FailWith(context, "the system refused");
 }
 
+bool UnloadFontResource(const std::string& file) {
+  return RemoveFontResourceA(file.c_str()) || win32::Fail("Cannot remove the font " + file);
+}
+
+void NotifyFontChange() {
+  // A plain send to every window would wait for ever on one that hangs.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+}
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
+  char buffer[MAX_PATH + 1] = {};
+  if (GetTempFileNameA(folder.c_str(), prefix.c_str(), 0, buffer) == 0) {
+    win32::Fail("Cannot create a temporary file in " + folder);
+    return "";
+  }
+  return buffer;
+}
+
 Rect WorkArea() {
   RECT area;
   if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
