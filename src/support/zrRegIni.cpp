@@ -134,6 +134,20 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+// Each line and its zero, then the zero that ends the list. A CR inside a line ends a string too
+// and an LF is dropped, as the lines joined by CR LF have always been stored.
+std::vector<uint8_t> MultiStringBytes(const std::vector<std::string>& lines) {
+  std::vector<uint8_t> data;
+  for (const std::string& line : lines) {
+    for (char c : line) {
+      if (c != '\n') data.push_back(c == '\r' ? 0 : static_cast<uint8_t>(c));
+    }
+    data.push_back(0);
+  }
+  data.push_back(0);
+  return data;
+}
+
 // Seeded once, on first use; shared by every thread.
 uint32_t RandomValueNumber() {
   static std::mutex mutex;
@@ -246,9 +260,9 @@ bool RegWriteString(const std::string& keyPath, const std::string& name, const s
 }
 
 bool RegWriteNumber(const std::string& keyPath, const std::string& name, uint32_t number) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                            static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
-  return RegWrite(keyPath, name, os::kRegDword, bytes, sizeof(bytes));
+  std::vector<uint8_t> data;
+  RegTextBytes(os::kRegDword, std::to_string(number), data);
+  return RegWrite(keyPath, name, os::kRegDword, data.data(), data.size());
 }
 
 bool RegWriteBinary(const std::string& keyPath, const std::string& name, const void* data,
@@ -264,14 +278,8 @@ bool RegWriteBinaryText(const std::string& keyPath, const std::string& name,
 
 bool RegWriteMultiString(const std::string& keyPath, const std::string& name,
                          const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  text = DeleteChar(text, '\n');
-  for (char& c : text) {
-    if (c == '\r') c = '\0';
-  }
-  text.push_back('\0');
-  return RegWrite(keyPath, name, os::kRegMultiString, text.data(), text.size());
+  std::vector<uint8_t> data = MultiStringBytes(lines);
+  return RegWrite(keyPath, name, os::kRegMultiString, data.data(), data.size());
 }
 
 bool RegWriteMultiStringText(const std::string& keyPath, const std::string& name,
@@ -279,21 +287,36 @@ bool RegWriteMultiStringText(const std::string& keyPath, const std::string& name
   return RegWriteMultiString(keyPath, name, SplitLines(text));
 }
 
-bool RegWriteByType(const std::string& keyPath, const std::string& name, uint32_t type,
-                    const std::string& text) {
+bool RegTextBytes(uint32_t type, const std::string& text, std::vector<uint8_t>& data) {
   switch (type) {
     case os::kRegString:
     case os::kRegExpandString:
-      return RegWriteString(keyPath, name, text);
+      data.assign(text.begin(), text.end());
+      data.push_back(0);
+      return true;
     case os::kRegBinary:
-      return RegWriteBinaryText(keyPath, name, text);
-    case os::kRegDword:
-      return RegWriteNumber(keyPath, name, NumberFromText(text));
+      data = BinaryFromText(text);
+      return true;
+    case os::kRegDword: {
+      const uint32_t number = NumberFromText(text);
+      data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+              static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+      return true;
+    }
     case os::kRegMultiString:
-      return RegWriteMultiStringText(keyPath, name, text);
+      data = MultiStringBytes(SplitLines(text));
+      return true;
     default:
       return false;
   }
+}
+
+bool RegWriteByType(const std::string& keyPath, const std::string& name, uint32_t type,
+                    const std::string& text) {
+  std::vector<uint8_t> data;
+  if (!RegTextBytes(type, text, data)) return false;
+  const uint32_t stored = type == os::kRegExpandString ? os::kRegString : type;
+  return RegWrite(keyPath, name, stored, data.data(), data.size());
 }
 
 bool RegDeleteValue(const std::string& keyPath, const std::string& name) {
@@ -322,6 +345,14 @@ void RegListSubkeys(const std::string& keyPath, std::vector<std::string>& list) 
   if (!key.IsOpen()) return;
   std::string name;
   for (uint32_t index = 0; key.EnumKey(index, name); ++index) list.push_back(name);
+}
+
+void RegListValues(const std::string& keyPath, std::vector<std::string>& list) {
+  list.clear();
+  os::RegKey key = OpenKey(keyPath, false);
+  if (!key.IsOpen()) return;
+  std::string name;
+  for (uint32_t index = 0; key.EnumValue(index, name); ++index) list.push_back(name);
 }
 
 std::string RegUniqueValueName(const std::string& keyPath, const std::string& prefix) {

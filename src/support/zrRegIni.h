@@ -53,6 +53,10 @@ bool RegWriteMultiString(const std::string& keyPath, const std::string& name,
                          const std::vector<std::string>& lines);
 bool RegWriteMultiStringText(const std::string& keyPath, const std::string& name,
                              const std::string& text);
+// The bytes that text stands for as a value of type (the text forms RegReadText gives): types 1
+// and 2 the text and its zero, 3 pairs of hex digits, 4 a number, 7 lines; false for any other
+// type.
+bool RegTextBytes(uint32_t type, const std::string& text, std::vector<uint8_t>& data);
 // Types 1 and 2 as a string (type 1), 3 binary from text, 4 number from text, 7 multi-string
 // from text; any other type writes nothing and fails.
 bool RegWriteByType(const std::string& keyPath, const std::string& name, uint32_t type,
@@ -62,6 +66,9 @@ bool RegDeleteValue(const std::string& keyPath, const std::string& name);
 bool RegDeleteKeyPath(const std::string& keyPath, bool withSubkeys);
 // Clears list, then fills it with the names of the key's direct subkeys.
 void RegListSubkeys(const std::string& keyPath, std::vector<std::string>& list);
+// Clears list, then fills it with the names of the key's values, in the order the system lists
+// them.
+void RegListValues(const std::string& keyPath, std::vector<std::string>& list);
 // prefix + a random decimal number, a value name not yet used under the key.
 std::string RegUniqueValueName(const std::string& keyPath, const std::string& prefix);
 

@@ -26,5 +26,8 @@ int RunEncipherVerb(const std::vector<std::string>& args);
 int RunDecipherVerb(const std::vector<std::string>& args);
 // kxtool haval [FILE]: the engine's HAVAL of FILE or of standard input, 64 hex digits.
 int RunHavalVerb(const std::vector<std::string>& args);
+// kxtool reg get|set|del|list|dump ...: the registry through the registry-by-path functions; exit
+// 1 when the key or value asked for does not exist.
+int RunRegVerb(const std::vector<std::string>& args);
 // kxtool inspect PACKAGE: the trailer and whether it checks out, the entries, the databases.
 int RunPackageVerb(const std::vector<std::string>& args);

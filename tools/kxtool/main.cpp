@@ -27,6 +27,9 @@ const Verb kVerbs[] = {
      "encipher IN OUT   encipher a project file as a package holds it"},
     {"decipher", RunDecipherVerb, "decipher IN OUT   decipher a project file of a package"},
     {"haval", RunHavalVerb, "haval [FILE]   the engine's HAVAL of FILE or standard input"},
+    {"reg", RunRegVerb,
+     "reg get KEY [VALUE] | set KEY VALUE TYPE DATA | del KEY [VALUE] | list KEY | dump [KEY]"
+     "   read and change the registry"},
     {"inspect", RunPackageVerb,
      "inspect PACKAGE   trailer, entries and deciphered databases of a package"},
 };

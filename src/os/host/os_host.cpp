@@ -18,6 +18,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "os/host/FaultSwitch.h"
 #include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
 #include "os/host/ShareModes.h"
@@ -33,6 +34,13 @@ namespace os {
 namespace {
 
 using host::Fail;
+
+// Asks the fault switch (FaultSwitch.h) whether this change may go ahead; false, with the refusal
+// recorded under context, when it may not.
+bool MayChange(const std::string& context, host::Change change = host::Change::kOther) {
+  const int refusal = host::RefusedChange(change);
+  return refusal == 0 || Fail(context, refusal);
+}
 
 // Seconds between 1601-01-01 and 1970-01-01, the origins of Windows and Unix time.
 constexpr int64_t kEpochDelta = 11644473600LL;
@@ -320,6 +328,7 @@ uint32_t GetFileAttributes(const std::string& path) {
 }
 
 bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  if (!MayChange(path)) return false;
   std::string unixPath = host::ToUnixPath(path);
   struct stat st;
   if (stat(unixPath.c_str(), &st) != 0) return Fail(path);
@@ -342,6 +351,7 @@ std::optional<int64_t> GetFileWriteTime(const std::string& path) {
 }
 
 bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
+  if (!MayChange(path)) return false;
   timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
@@ -350,6 +360,7 @@ bool SetFileWriteTime(const std::string& path, int64_t fileTime) {
 }
 
 CreateResult CreateDir(const std::string& path, bool privateToUser) {
+  if (!MayChange("Cannot create folder " + path)) return CreateResult::kFailed;
   std::string unixPath = host::ToUnixPath(path);
   if (mkdir(unixPath.c_str(), privateToUser ? 0700 : 0755) == 0) return CreateResult::kCreated;
   int error = errno;
@@ -358,6 +369,7 @@ CreateResult CreateDir(const std::string& path, bool privateToUser) {
 }
 
 bool RemoveDir(const std::string& path) {
+  if (!MayChange("Cannot remove folder " + path)) return false;
   std::string unixPath = host::ToUnixPath(path);
   struct stat st;
   if (lstat(unixPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -367,6 +379,7 @@ bool RemoveDir(const std::string& path) {
 }
 
 bool DeleteFile(const std::string& path) {
+  if (!MayChange("Cannot delete " + path)) return false;
   std::string unixPath = host::ToUnixPath(path);
   struct stat st;
   if (lstat(unixPath.c_str(), &st) != 0) return Fail("Cannot delete " + path);
@@ -422,6 +435,7 @@ bool ListFolder(const std::string& folder, std::vector<FindData>& entries) {
 
 File File::Open(const std::string& path, Mode mode) {
   const OpenMode how = OpenModeOf(mode);
+  if ((how.access & host::kShareWrite) && !MayChange("Cannot open file " + path)) return File();
   const std::string unixPath = host::ToUnixPath(path);
   // A file deleted between the open and the claim is gone, as on Windows: the name is opened
   // again (and, where the mode creates, made anew).
@@ -470,6 +484,7 @@ int64_t File::Read(void* buffer, size_t count) {
 }
 
 bool File::Write(const void* data, size_t count) {
+  if (!MayChange("Write error", host::Change::kWrite)) return false;
   const char* bytes = static_cast<const char*>(data);
   while (count > 0) {
     ssize_t written = write(static_cast<int>(handle_), bytes, count);
@@ -486,6 +501,7 @@ bool File::Seek(int64_t offset) {
 }
 
 bool File::Truncate() {
+  if (!MayChange("Truncate error")) return false;
   off_t position = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
   return (position >= 0 && ftruncate(static_cast<int>(handle_), position) == 0) ||
          Fail("Truncate error");

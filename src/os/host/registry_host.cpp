@@ -2,6 +2,7 @@
 // RegistryStore.h), so that other processes see a change as soon as the call returns.
 #include <utility>
 
+#include "os/host/FaultSwitch.h"
 #include "os/host/HostErrors.h"
 #include "os/host/RegistryStore.h"
 #include "os/os.h"
@@ -31,6 +32,12 @@ std::string KeyName(const HostKey& key) { return KeyName(key.root, key.path); }
 
 bool NotOpen() { return host::FailWith("", "The handle is invalid"); }
 
+// Asks the fault switch (FaultSwitch.h) whether this change may go ahead; a refused registry
+// change is denied, as Windows words it.
+bool MayChange(const std::string& context) {
+  return host::RefusedChange(host::Change::kOther) == 0 || host::FailWith(context, kAccessDenied);
+}
+
 }  // namespace
 
 RegKey RegKey::Open(RegRoot root, const std::string& subkey, bool write) {
@@ -44,6 +51,7 @@ RegKey RegKey::Open(RegRoot root, const std::string& subkey, bool write) {
 }
 
 RegKey RegKey::Create(RegRoot root, const std::string& subkey) {
+  if (!MayChange("Cannot create registry key " + KeyName(root, subkey))) return RegKey();
   auto store = host::RegistryStore::Machine();
   std::string path;
   if (!store->CreateKey(root, subkey, path)) {
@@ -66,6 +74,7 @@ bool RegKey::SetValue(const std::string& name, uint32_t type, const void* data, 
   if (!key) return NotOpen();
   const std::string context = "Cannot write value \"" + name + "\" of " + KeyName(*key);
   if (!key->writable) return host::FailWith(context, kAccessDenied);
+  if (!MayChange(context)) return false;
   return key->store->SetValue(key->root, key->path, name, type, data, size) ||
          host::FailInContext(context);
 }
@@ -75,6 +84,7 @@ bool RegKey::DeleteValue(const std::string& name) {
   if (!key) return NotOpen();
   const std::string context = "Cannot delete value \"" + name + "\" of " + KeyName(*key);
   if (!key->writable) return host::FailWith(context, kAccessDenied);
+  if (!MayChange(context)) return false;
   return key->store->DeleteValue(key->root, key->path, name) || host::FailInContext(context);
 }
 
@@ -95,6 +105,7 @@ bool RegKey::EnumValue(uint32_t index, std::string& name) const {
 void RegKey::Close() { delete static_cast<HostKey*>(std::exchange(handle_, nullptr)); }
 
 bool RegDeleteKey(RegRoot root, const std::string& subkey) {
+  if (!MayChange("Cannot delete registry key " + KeyName(root, subkey))) return false;
   return host::RegistryStore::Machine()->DeleteKey(root, subkey) ||
          host::FailInContext("Cannot delete registry key " + KeyName(root, subkey));
 }

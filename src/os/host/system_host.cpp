@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/host/FaultSwitch.h"
 #include "os/host/HostErrors.h"
 #include "os/host/HostPaths.h"
 #include "os/host/MainThread.h"
@@ -333,6 +334,7 @@ bool MoveFile(const std::string& source, const std::string& target) {
   std::string from = host::ToUnixPath(source);
   std::string to = host::ToUnixPath(target);
   const std::string context = "Cannot move " + source + " to " + target;
+  if (int refusal = host::RefusedChange(host::Change::kOther)) return host::Fail(context, refusal);
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) {
     // Windows never moves onto an existing file without being asked to.
