@@ -39,9 +39,14 @@ run_engine() {
 contains() { echo "$out" | grep -qF -- "$1"; }
 size_of() { stat -c %s "$1"; }
 overwrite_at() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
-# How far the silent demo gets today: every package checked, prepared and read, the project
-# loaded, then the installation run, which is not built yet, ends it.
-reached_installation() { contains "The installation run is not supported yet."; }
+# The silent demo installed: exit 0, and the program's files in the install folder.
+if [ "$mode" = host ]; then
+  program_files="$KX_ROOT/drive_c/Program Files"
+else
+  program_files="$WINEPREFIX/drive_c/Program Files"
+fi
+install_dir="$program_files/Demo Product"
+installed() { [ "$code" -eq 0 ] && [ -f "$install_dir/readme.txt" ] && [ -f "$install_dir/install.log" ]; }
 
 # --- The demo project with a payload big enough that its data spans several archive blocks.
 project="$work/project"
@@ -74,31 +79,53 @@ check "bare engine removes its temporary folder" [ -z "$leftover" ]
 fresh_copy plain
 export KX_AUTOPILOT_TRACE
 KX_AUTOPILOT_TRACE=$(windows_name "$work/plain.jsonl")
+rm -rf "$install_dir"
 run_engine "$setup" /s
-check "demo package reaches the installation run" reached_installation
-check "demo package exits with -1 there" [ "$code" -eq 255 ]
+check "the demo installs silently: exit 0" [ "$code" -eq 0 ]
+check "the demo's files are installed as packed" \
+  cmp "$project/payload/app/bin/zlast.dat" "$install_dir/bin/zlast.dat"
+check "the further package's files are installed in their subfolders" \
+  cmp "$project/payload/docs/guide/chapter1.txt" "$install_dir/docs/guide/chapter1.txt"
+check "the install log lists the installed files" \
+  grep -qF 'C:\Program Files\Demo Product\bin\zlast.dat=' "$install_dir/install.log"
+check "the INI value is written" grep -q '^Language=ENU' "$install_dir/demo.ini"
+check "a shortcut, which this engine cannot make yet, is reported as skipped" \
+  contains "cannot install shortcuts yet: 1 skipped"
 check "demo package removes its temporary folder" [ -z "$leftover" ]
 
 # The trace's events in the order received, one line each: name, first parameter, thread. The
-# events the selection of features and install types causes are left out unless asked for.
-trace_events() {  # trace file [all]
+# events the selection of features and install types causes are left out, and with "lists" the
+# events of single items too, while the list events carry their list ("EV_BEFOREPROCESSITEMS:ini").
+trace_events() {  # trace file [lists]
   python3 - "$@" <<'PY'
 import json, sys
 lines = [json.loads(line) for line in open(sys.argv[1])]
+lists = len(sys.argv) > 2
+items = ("EV_BEFOREPROCESSITEM", "EV_AFTERPROCESSITEM", "EV_PROCESSITEM", "EV_FILEINSTALLPROGRESS")
 for e in sorted(lines, key=lambda e: e["seq"]):
-    if len(sys.argv) < 3 and e["event"] in ("EV_FEATURESTATECHANGED", "EV_INSTALLTYPECHANGED"):
+    if e["event"] in ("EV_FEATURESTATECHANGED", "EV_INSTALLTYPECHANGED"):
         continue
-    print(e["event"], json.dumps(e["first"], separators=(",", ":")), e["thread"])
+    if lists and e["event"] in items:
+        continue
+    name = e["event"]
+    if lists and name.endswith("PROCESSITEMS") and isinstance(e["first"], dict):
+        name += ":" + e["first"].get("list", "")
+    print(name, json.dumps(e["first"], separators=(",", ":")), e["thread"])
 PY
 }
-events_are() { [ "$(trace_events "$1" | cut -d' ' -f1 | tr '\n' ' ')" = "$2 " ]; }
+lists() { for list in "$@"; do echo "EV_BEFOREPROCESSITEMS:$list EV_AFTERPROCESSITEMS:$list"; done; }
+events_are() { [ "$(trace_events "$1" ${3:-} | cut -d' ' -f1 | tr '\n' ' ')" = "$(echo $2) " ]; }
 check "the plug-in is loaded, started and told of the run's steps in their order, then unloaded" \
   events_are "$work/plain.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START \
-EV_BEFOREPROCESSITEMS EV_AFTERPROCESSITEMS EV_SHOWDIALOGS EV_BEFOREINSTALL EV_FINISH EV_UNLOAD"
+$(lists programs) EV_SHOWDIALOGS EV_BEFOREINSTALL \
+$(lists programs files servers registry ini fonts shortcuts programs programs programs) \
+EV_AFTERINSTALL EV_SHOWDIALOGS EV_FINISH EV_UNLOAD" lists
+check "the items of the lists are told one by one, file by file with their progress" \
+  bash -c "[ \$(grep -c '\"event\":\"EV_BEFOREPROCESSITEM\",' '$work/plain.jsonl') -eq 10 ]"
 check "every event reaches the plug-in on the main thread" \
   bash -c "! grep -q '\"thread\":\"other\"' '$work/plain.jsonl'"
-check "the run that cannot install finishes with result 0" \
-  bash -c "grep -q '\"event\":\"EV_FINISH\",\"number\":5,\"thread\":\"main\",\"first\":0' '$work/plain.jsonl'"
+check "the installed run finishes with result 1" \
+  bash -c "grep -q '\"event\":\"EV_FINISH\",\"number\":5,\"thread\":\"main\",\"first\":1' '$work/plain.jsonl'"
 check "the language the plug-in is told at load" \
   bash -c "grep -q '\"event\":\"EV_LANGUAGECHANGED\".*\"first\":\"ENU\"' '$work/plain.jsonl'"
 check "the install type chosen before the dialogs, then again by the plug-in" \
@@ -144,7 +171,7 @@ mkdir -p "$dir/disk2" && mv "$dir/docs.kxp" "$dir/disk2/"
 export KX_DISK2
 KX_DISK2=$(windows_name "$dir/disk2")
 run_engine "$setup" /s
-check "a further package elsewhere is found through the plug-in" reached_installation
+check "a further package elsewhere is found through the plug-in" installed
 check "the plug-in was asked for docs.kxp" \
   bash -c "grep -q '\"event\":\"EV_GETPACKAGE\".*\"first\":\"docs.kxp\"' '$work/elsewhere.jsonl'"
 rm -rf "$dir/disk2"
@@ -180,7 +207,7 @@ if [ "$mode" = host ]; then
   export KX_LOCAL_TIME="2026-12-06 10:00:00.000"
   run_engine timeout 60 "$setup" /s
   unset KX_LOCAL_TIME
-  check "taken temporary names: the run reaches the installation run" reached_installation
+  check "taken temporary names: the run installs" installed
   check "taken temporary names: nothing is created through the link" [ ! -e "$dir/planted" ]
   check "taken temporary names: the link is left alone" [ -L "$squatter" ]
   check "taken temporary names: the temporary folder is removed" [ -z "$leftover" ]
@@ -212,7 +239,7 @@ fi
 fresh_copy appended
 head -c 65530 /dev/zero >>"$setup"
 run_engine "$setup" /s
-check "65530 bytes appended after the marker are allowed" reached_installation
+check "65530 bytes appended after the marker are allowed" installed
 fresh_copy appended-too-far
 head -c 65531 /dev/zero >>"$setup"
 run_engine "$setup" /s
@@ -232,9 +259,13 @@ check "a package shorter than built is invalid" contains "Invalid package size!"
 # --- Preparation stops at the first data entry: with the last data block damaged, the setup
 # still gets as far as ever, while a full extraction of the same archive fails.
 fresh_copy damaged-data
+rm -rf "$install_dir"  # installed files of the same date and size would not be extracted again
 overwrite_at "$setup" $(($(size_of "$setup") - 18 - 1000)) "damaged damaged damaged"
 run_engine "$setup" /s
-check "damaged data blocks are not read while preparing" reached_installation
+check "damaged data blocks are not read while preparing, only when installing" \
+  contains 'Cannot install file'
+check "damaged data blocks: the run fails" [ "$code" -eq 255 ]
+check "damaged data blocks: the temporary folder is removed" [ -z "$leftover" ]
 check "the damaged data blocks are really damaged" \
   bash -c "! cabextract -q -t '$setup' >/dev/null 2>&1"
 
@@ -252,7 +283,7 @@ if [ "$mode" = wine ]; then
   check "the signature verifies" signature_verifies "$dir/signed.exe"
   mv "$dir/signed.exe" "$setup"
   run_engine "$setup" /s
-  check "a signed package reaches the installation run" reached_installation
+  check "a signed package installs" installed
   check "a signed package removes its temporary folder" [ -z "$leftover" ]
 fi
 
