@@ -200,6 +200,21 @@ TEST_F(FileInstallTest, SharedCounterRisesOncePerInstallation) {
   RegDeleteValue(kSharedDlls, app_ + "s.dll");
 }
 
+TEST_F(FileInstallTest, RemovalItemsClearTheFilesTheyName) {
+  MakeProject("<file dst=\"%InstallPath%\\old*.txt\" action=\"remove\"/>");
+  for (const char* file : {"old1.txt", "old2.txt", "older.dat", "keep.txt"}) {
+    Existing(file, file, kEntryTime);
+  }
+  ASSERT_TRUE(ForceFolders(app_ + "old3.txt"));  // a folder is no file to remove
+  TkxComponent& component = *MainDatabase().Components->Items(0);
+  EXPECT_TRUE(RemoveFiles(MainDatabase().Packages->Items(0), component));
+  EXPECT_FALSE(FileExists(app_ + "old1.txt") || FileExists(app_ + "old2.txt"));
+  EXPECT_TRUE(FileExists(app_ + "older.dat") && FileExists(app_ + "keep.txt"));
+  EXPECT_TRUE(FolderExists(app_ + "old3.txt"));
+  EXPECT_TRUE(RecordedFile("old1.txt") && RecordedFile("old1.txt")->Existed);
+  EXPECT_EQ(EventCount("EV_BEFOREPROCESSITEM"), 2);
+}
+
 TEST_F(FileInstallTest, FailuresStopTheRunWithTheirMessage) {
   MakeProject("<file src=\"a.txt\" dst=\"%InstallPath%\\blocked\\a.txt\"/>");
   MakeCabinet({"a.txt"});
