@@ -15,6 +15,7 @@
 #include "install/Install.h"
 #include "install/Log.h"
 #include "plugins/KXPlugins.h"
+#include "plugins/PluginTestSupport.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
@@ -41,13 +42,10 @@ TEST(FileHolderProcess, HoldsAFileOpen) {
   for (int waited = 0; waited < 120000 && !FileExists(release); waited += 20) os::Sleep(20);
 }
 
-class FileInstallTest : public testing::Test {
+class FileInstallTest : public PluginHostTest {
  protected:
   void SetUp() override {
-    UnloadPlugins();
-    ResetRunState();
-    FreeRunObjects();
-    ConditionsEnabled = true;
+    PluginHostTest::SetUp();
     RunState().SetupTempPath = scratch_.Path();
     ASSERT_TRUE(CopyFileWithProgress(KX_UNPACK_LIBRARY, scratch_.Path() + "unpack.dll", {}, false));
     app_ = scratch_.Path() + "app\\";
@@ -58,30 +56,25 @@ class FileInstallTest : public testing::Test {
       WriteFileText(scratch_.Path() + "release", "go");
       holder_.Wait(120000);
     }
-    UnloadPlugins();
     InstallActions().Clear();
     LogSettings() = {};
-    FreeRunObjects();
-    ConditionsEnabled = false;
+    PluginHostTest::TearDown();
   }
 
   // The project: one component "core" with these file items, one package with the cabinet.
   void MakeProject(const std::string& files) {
     TXMLTag project;
-    project.Parse("<kx2project><components><component id=\"core\" package=\"setup\"><files>" +
-                  files +
-                  "</files></component></components><packages><package filename=\"setup\">" +
-                  "<plugins><plugin id=\"alpha\" debugdll=\"" + std::string(KX_TEST_PLUGIN_DIR) +
-                  "alpha.dll\"/></plugins></package></packages></kx2project>");
+    project.Parse(
+        "<kx2project><components><component id=\"core\" package=\"setup\"><files>" + files +
+        "</files></component></components><packages><package filename=\"setup\">" + "<plugins>" +
+        DebugEntry("alpha", "alpha.dll") + "</plugins></package></packages></kx2project>");
     MainDatabase().Assign(project);
     MainDatabase().TempBackupPath = scratch_.Path() + "backup";
     SetVariable(&MainDatabase(), "InstallPath", WithoutTrailingBackslash(app_));
     TkxPackage& package = *MainDatabase().Packages->Items(0);
     package.FullFileName = scratch_.Path() + "setup.cab";
     ASSERT_TRUE(LoadPlugins(package));
-    alpha_ = std::make_unique<os::Library>(
-        os::Library::Load(std::string(KX_TEST_PLUGIN_DIR) + "alpha.dll"));
-    Export<void (*)()>("TestReset")();
+    alpha_.Reset();
   }
   // The cabinet: each entry "name" holds "new <name>" (a folder entry nothing), stored with
   // kEntryTime.
@@ -111,12 +104,8 @@ class FileInstallTest : public testing::Test {
     ASSERT_TRUE(holder_.IsValid());
     while (!FileExists(ready)) ASSERT_FALSE(holder_.Wait(20)) << "the holder ended early";
   }
-  template <class Function>
-  Function Export(const char* name) {
-    return reinterpret_cast<Function>(alpha_->Symbol(name));
-  }
   int EventCount(const std::string& event) {
-    std::string log = Export<const char* (*)()>("TestLog")();
+    const std::string log = alpha_.Log();
     int count = 0;
     for (size_t at = log.find(event + " "); at != std::string::npos;
          at = log.find(event + " ", at + 1)) {
@@ -128,10 +117,9 @@ class FileInstallTest : public testing::Test {
     return InstallActions().FindFile(app_ + name);
   }
 
-  ScratchFolder scratch_{CurrentTestName()};
   std::string app_;
   os::Process holder_;
-  std::unique_ptr<os::Library> alpha_;
+  PluginControl alpha_{kPluginDir + "alpha.dll"};
 };
 
 TEST_F(FileInstallTest, PackageInstallsReplacesKeepsAndPostpones) {
@@ -161,7 +149,7 @@ TEST_F(FileInstallTest, PackageInstallsReplacesKeepsAndPostpones) {
   Existing("inuse.txt", "in use", kEntryTime - kDay);
   RegDeleteValue(kSharedDlls, app_ + "shared.dll");
   HoldOpen(app_ + "inuse.txt");
-  Export<void (*)(int32_t, kx_ptr)>("TestAnswer")(EV_VERSIONCONFLICT, 2);
+  alpha_.Answer(EV_VERSIONCONFLICT, 2);
 
   ASSERT_TRUE(CopyPackages());
 
@@ -210,6 +198,21 @@ TEST_F(FileInstallTest, SharedCounterRisesOncePerInstallation) {
   EXPECT_FALSE(raised->Log);
   EXPECT_EQ(raised->OldValue, "5");
   RegDeleteValue(kSharedDlls, app_ + "s.dll");
+}
+
+TEST_F(FileInstallTest, RemovalItemsClearTheFilesTheyName) {
+  MakeProject("<file dst=\"%InstallPath%\\old*.txt\" action=\"remove\"/>");
+  for (const char* file : {"old1.txt", "old2.txt", "older.dat", "keep.txt"}) {
+    Existing(file, file, kEntryTime);
+  }
+  ASSERT_TRUE(ForceFolders(app_ + "old3.txt"));  // a folder is no file to remove
+  TkxComponent& component = *MainDatabase().Components->Items(0);
+  EXPECT_TRUE(RemoveFiles(MainDatabase().Packages->Items(0), component));
+  EXPECT_FALSE(FileExists(app_ + "old1.txt") || FileExists(app_ + "old2.txt"));
+  EXPECT_TRUE(FileExists(app_ + "older.dat") && FileExists(app_ + "keep.txt"));
+  EXPECT_TRUE(FolderExists(app_ + "old3.txt"));
+  EXPECT_TRUE(RecordedFile("old1.txt") && RecordedFile("old1.txt")->Existed);
+  EXPECT_EQ(EventCount("EV_BEFOREPROCESSITEM"), 2);
 }
 
 TEST_F(FileInstallTest, FailuresStopTheRunWithTheirMessage) {
