@@ -73,6 +73,7 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
   RecordOneOfEach();
   // An entry left by an earlier installation of the same application.
   const std::string entry = "HKLM" + std::string(kUninstall) + AppID();
+  RegDeleteKeyPath(entry, true);
   ASSERT_TRUE(RegWriteString(entry, "DisplayName", "Old"));
   ASSERT_TRUE(RegWriteString(entry, "Extra", "kept"));
   const auto entryBefore = RegistrySnapshot(entry);
@@ -117,8 +118,9 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
 
 TEST_F(LogTest, WithoutRepairNoSilentSettingsAndAnEmptyAppIDNeverNamesTheUninstallKey) {
   SetVariables({{"AppID", ""}, {"AppName", "Kx App"}, {"DisableRepair", "1"}});
-  RegisterApplication(Install());
   const std::string entry = "HKLM" + std::string(kUninstall) + "App";
+  RegDeleteKeyPath(entry, true);
+  RegisterApplication(Install());
   EXPECT_EQ(EntryValues(entry)["DisplayName"], "Kx App");
   EXPECT_EQ(EntryValues(entry).count("SilentSettings"), 0u);
   EXPECT_FALSE(FileExists(Sss()));
