@@ -263,6 +263,18 @@ TInstallFile* TInstallActions::AddFile(const std::string& path, TkxFlags flags, 
   return file;
 }
 
+TInstallReg* TInstallActions::AddRegValue(const std::string& key, const std::string& name) {
+  auto* action = AddAction<TInstallReg>();
+  action->Key = key;
+  action->Param = name;
+  if (RegValueExists(key, name)) {
+    action->Existed = true;
+    action->OldType = static_cast<int32_t>(RegValueType(key, name));
+    action->OldValue = RegReadText(key, name, "");
+  }
+  return action;
+}
+
 TInstallFile* TInstallActions::FindFile(const std::string& path) const {
   for (int i = 0; i < Count(); ++i) {
     auto* file = dynamic_cast<TInstallFile*>(Items(i));

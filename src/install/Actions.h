@@ -119,6 +119,9 @@ class TInstallActions : public TXMLObjectList {
   // backed up into TempBackupPath and, with clear, unregistered (reg_server), its font removed
   // (reg_font) and deleted; a file that cannot be deleted becomes pending ("Reboot" is set).
   TInstallFile* AddFile(const std::string& path, TkxFlags flags, bool clear);
+  // Appends a TInstallReg for the value name under key before it is written: Existed, OldType
+  // and OldValue tell what is there now.
+  TInstallReg* AddRegValue(const std::string& key, const std::string& name);
   // The first file action for path (case ignored), or nullptr.
   TInstallFile* FindFile(const std::string& path) const;
   // Makes folder and its parents, outermost first; with record, a TInstallFolder for each
