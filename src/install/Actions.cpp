@@ -131,17 +131,17 @@ void UndoSafely(TInstallAction& action) noexcept {
   }
 }
 
+// A font handed over to the font phase: its contents wait in the run's font folder. Its target
+// and any registration of that name are not the run's to remove: a font the phase installed has
+// a record of its own (with the backup of a replaced file), undone before this one.
+bool IsFontHandOver(const TInstallFile& file) {
+  return file.IsFont && StartsWithText(file.PendingFile, MainDatabase().TempFontsPath);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The actions
-
-// A font handed over to the font phase: its contents wait in the run's font folder. Its target
-// and any registration of that name are not the run's to remove: a font the phase installed has
-// a record of its own (with the backup of a replaced file), undone before this one.
-static bool IsFontHandOver(const TInstallFile& file) {
-  return file.IsFont && StartsWithText(file.PendingFile, MainDatabase().TempFontsPath);
-}
 
 void TInstallFile::Undo() {
   if (IsFontHandOver(*this)) {
