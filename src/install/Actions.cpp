@@ -131,17 +131,17 @@ void UndoSafely(TInstallAction& action) noexcept {
   }
 }
 
+// A font handed over to the font phase: its contents wait in the run's font folder. Its target
+// and any registration of that name are not the run's to remove: a font the phase installed has
+// a record of its own (with the backup of a replaced file), undone before this one.
+bool IsFontHandOver(const TInstallFile& file) {
+  return file.IsFont && StartsWithText(file.PendingFile, MainDatabase().TempFontsPath);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The actions
-
-// A font handed over to the font phase: its contents wait in the run's font folder. Its target
-// and any registration of that name are not the run's to remove: a font the phase installed has
-// a record of its own (with the backup of a replaced file), undone before this one.
-static bool IsFontHandOver(const TInstallFile& file) {
-  return file.IsFont && StartsWithText(file.PendingFile, MainDatabase().TempFontsPath);
-}
 
 void TInstallFile::Undo() {
   if (IsFontHandOver(*this)) {
@@ -261,6 +261,18 @@ TInstallFile* TInstallActions::AddFile(const std::string& path, TkxFlags flags, 
   }
   SetVariable(&MainDatabase(), "Reboot", "1");
   return file;
+}
+
+TInstallReg* TInstallActions::AddRegValue(const std::string& key, const std::string& name) {
+  auto* action = AddAction<TInstallReg>();
+  action->Key = key;
+  action->Param = name;
+  if (RegValueExists(key, name)) {
+    action->Existed = true;
+    action->OldType = static_cast<int32_t>(RegValueType(key, name));
+    action->OldValue = RegReadText(key, name, "");
+  }
+  return action;
 }
 
 TInstallFile* TInstallActions::FindFile(const std::string& path) const {

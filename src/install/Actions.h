@@ -6,7 +6,9 @@
 //
 // The list is saved as the element "installactions" with the items "file", "reg", "ini",
 // "shortcut", "folder" and "regkey" (created keys are carried across a reboot too, so that a
-// resumed run that fails still removes them). Elements of other names are not loaded.
+// resumed run that fails still removes them). Elements of other names are not loaded. The
+// format lives only in the run's temporary folder between a suspend and its resume, so it may
+// change with the engine.
 //
 // Main thread, except while the worker thread copies files: then only the worker appends (file
 // and folder actions) and the main thread only dispatches events.
@@ -41,12 +43,16 @@ class TInstallFile : public TInstallAction {
   bool IsServer = false;
   bool IsFont = false;
   bool SharedFile = false;
-  // Not saved. IsPending: the old file could not be deleted; PendingFile then receives the new
+  // IsPending (not saved): the old file could not be deleted; PendingFile then receives the new
   // contents and is moved onto FileName at the next start of the system. For a font handed over
-  // to the font phase, PendingFile is its temporary copy in TempFontsPath.
+  // to the font phase, PendingFile is its temporary copy in TempFontsPath; it is saved so that
+  // the hand-over is still known as one after a resume.
   std::string PendingFile;
   bool IsPending = false;
 
+  // A font hand-over deletes only its temporary copy: a font the phase installed has a record
+  // of its own, undone first, that restores what was there, and a font or registration that
+  // existed before the run is never the hand-over's to remove.
   void Undo() override;
   void WriteLogRecord() override;
 };
@@ -118,7 +124,13 @@ class TInstallActions : public TXMLObjectList {
   // Appends a TInstallFile for path and clears the way for the new file: an existing file is
   // backed up into TempBackupPath and, with clear, unregistered (reg_server), its font removed
   // (reg_font) and deleted; a file that cannot be deleted becomes pending ("Reboot" is set).
+  // nullptr after an error box, with nothing changed and nothing appended, when the old file
+  // cannot be backed up, or cannot be deleted and no pending file can be made: the caller must
+  // not write the file then.
   TInstallFile* AddFile(const std::string& path, TkxFlags flags, bool clear);
+  // Appends a TInstallReg for the value name under key before it is written: Existed, OldType
+  // and OldValue tell what is there now.
+  TInstallReg* AddRegValue(const std::string& key, const std::string& name);
   // The first file action for path (case ignored), or nullptr.
   TInstallFile* FindFile(const std::string& path) const;
   // Makes folder and its parents, outermost first; with record, a TInstallFolder for each
@@ -127,7 +139,8 @@ class TInstallActions : public TXMLObjectList {
   // Makes the registry key and its parents; with record, a TInstallRegKey for each key made,
   // outermost first. False when the key does not exist afterwards.
   bool CreateRegKeys(const std::string& key, bool record);
-  // Undoes and removes every action, the last first.
+  // Undoes and removes every action, the last first. Never stops: an undo that fails has shown
+  // its error box, and one that raises has its message shown; the next action is undone.
   void Rollback();
   // WriteLogRecord for every action with Log set and Existed clear, in order.
   void WriteLog();

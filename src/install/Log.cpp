@@ -78,15 +78,7 @@ void CreateUnloggedKeys(const std::string& key) {
 
 // Writes a string value, recording what it replaces (unlogged); false when the write failed.
 bool WriteRecordedString(const std::string& key, const std::string& name, const std::string& text) {
-  auto* action = InstallActions().AddAction<TInstallReg>();
-  action->Key = key;
-  action->Param = name;
-  action->Log = false;
-  if (RegValueExists(key, name)) {
-    action->Existed = true;
-    action->OldType = static_cast<int32_t>(RegValueType(key, name));
-    action->OldValue = RegReadText(key, name, "");
-  }
+  InstallActions().AddRegValue(key, name)->Log = false;
   return RegWriteString(key, name, text);
 }
 

@@ -22,17 +22,10 @@ void MakeFile(const std::string& path, const std::string& text, uint32_t attribu
   if (attributes) ASSERT_TRUE(os::SetFileAttributes(path, attributes));
 }
 
-// What the registry handler records before it writes a value, then the write.
+// A registry value written as the registry handler writes it, recorded first.
 void RecordAndWrite(const std::string& key, const std::string& name, uint32_t type,
                     const std::string& text) {
-  auto* action = InstallActions().AddAction<TInstallReg>();
-  action->Key = key;
-  action->Param = name;
-  if (RegValueExists(key, name)) {
-    action->Existed = true;
-    action->OldType = static_cast<int32_t>(RegValueType(key, name));
-    action->OldValue = RegReadText(key, name, "");
-  }
+  InstallActions().AddRegValue(key, name);
   ASSERT_TRUE(RegWriteByType(key, name, type, text));
 }
 

@@ -71,9 +71,14 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
   ConditionsEnabled = true;
   RunState().SetupFileName = "C:\\setup.exe";
   RecordOneOfEach();
+  // An entry left by an earlier installation of the same application.
+  const std::string entry = "HKLM" + std::string(kUninstall) + AppID();
+  RegDeleteKeyPath(entry, true);
+  ASSERT_TRUE(RegWriteString(entry, "DisplayName", "Old"));
+  ASSERT_TRUE(RegWriteString(entry, "Extra", "kept"));
+  const auto entryBefore = RegistrySnapshot(entry);
 
   RegisterApplication(Install());
-  const std::string entry = "HKLM" + std::string(kUninstall) + AppID();
   const Values expected = {
       {"DisplayName", Install() + "Uninstall.exe"},
       {"UninstallString", "\"" + Install() + "Uninstall.exe\" \"" + LogSettings().Path + "\""},
@@ -82,7 +87,8 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
       {"InstallSourceFile", "C:\\setup.exe"},
       {"Publisher", "Kx Co"},
       {"DisplayVersion", "1.2"},
-      {"SilentSettings", Sss()}};
+      {"SilentSettings", Sss()},
+      {"Extra", "kept"}};
   EXPECT_EQ(EntryValues(entry), expected);
 
   EXPECT_EQ(LogKeys("CopyFiles"), (Strings{"C:\\F\\a.ttf", "C:\\F\\b.txt"}));
@@ -105,14 +111,16 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
 
   // A run that fails after the registration takes it back.
   InstallActions().Rollback();
-  EXPECT_FALSE(RegKeyExists(entry));
+  EXPECT_EQ(RegistrySnapshot(entry), entryBefore);
   EXPECT_FALSE(FileExists(Sss()));
+  RegDeleteKeyPath(entry, true);
 }
 
 TEST_F(LogTest, WithoutRepairNoSilentSettingsAndAnEmptyAppIDNeverNamesTheUninstallKey) {
   SetVariables({{"AppID", ""}, {"AppName", "Kx App"}, {"DisableRepair", "1"}});
-  RegisterApplication(Install());
   const std::string entry = "HKLM" + std::string(kUninstall) + "App";
+  RegDeleteKeyPath(entry, true);
+  RegisterApplication(Install());
   EXPECT_EQ(EntryValues(entry)["DisplayName"], "Kx App");
   EXPECT_EQ(EntryValues(entry).count("SilentSettings"), 0u);
   EXPECT_FALSE(FileExists(Sss()));
