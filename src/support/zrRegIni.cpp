@@ -134,6 +134,16 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+// Clears list, then fills it with the names the key's enumeration gives, index after index.
+void ListNames(const std::string& keyPath, bool (os::RegKey::*next)(uint32_t, std::string&) const,
+               std::vector<std::string>& list) {
+  list.clear();
+  os::RegKey key = OpenKey(keyPath, false);
+  if (!key.IsOpen()) return;
+  std::string name;
+  for (uint32_t index = 0; (key.*next)(index, name); ++index) list.push_back(name);
+}
+
 // Each line and its zero, then the zero that ends the list. A CR inside a line ends a string too
 // and an LF is dropped, as the lines joined by CR LF have always been stored.
 std::vector<uint8_t> MultiStringBytes(const std::vector<std::string>& lines) {
@@ -340,19 +350,11 @@ bool RegDeleteKeyPath(const std::string& keyPath, bool withSubkeys) {
 }
 
 void RegListSubkeys(const std::string& keyPath, std::vector<std::string>& list) {
-  list.clear();
-  os::RegKey key = OpenKey(keyPath, false);
-  if (!key.IsOpen()) return;
-  std::string name;
-  for (uint32_t index = 0; key.EnumKey(index, name); ++index) list.push_back(name);
+  ListNames(keyPath, &os::RegKey::EnumKey, list);
 }
 
 void RegListValues(const std::string& keyPath, std::vector<std::string>& list) {
-  list.clear();
-  os::RegKey key = OpenKey(keyPath, false);
-  if (!key.IsOpen()) return;
-  std::string name;
-  for (uint32_t index = 0; key.EnumValue(index, name); ++index) list.push_back(name);
+  ListNames(keyPath, &os::RegKey::EnumValue, list);
 }
 
 std::string RegUniqueValueName(const std::string& keyPath, const std::string& prefix) {

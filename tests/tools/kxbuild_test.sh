@@ -112,8 +112,8 @@ check "the main package is written" [ -s "$main" ]
 check "the further package lies beside it" [ -s "$extras" ]
 
 # --- what the cabinets hold, in order: presetup files first, data in item order
-expected_main="splash.bmp license.txt lng/DEU.lng lng/ENU.lng plugins/0/ui.dll plugins/0/ui.ini \
-db.pdb main.pdb data/core/readme.txt data/core/bin/a.dll data/core/bin/sub/b.DLL"
+expected_main="splash.bmp license.txt lng/DEU.lng lng/ENU.lng Uninstall.exe plugins/0/ui.dll \
+plugins/0/ui.ini db.pdb main.pdb data/core/readme.txt data/core/bin/a.dll data/core/bin/sub/b.DLL"
 [ -n "$pe_dll" ] && expected_main+=" data/core/bin/ver.dll"
 expected_main+=" data/core/LICENSE data/core/big.log "
 check "main package entries and their order" lists_same "$(cab_names "$main")" "$expected_main"
@@ -164,6 +164,19 @@ splash_ok() {
 }
 check "the splash gets its trailer: time, colour, opacity" splash_ok
 check "file times are kept" [ "$(date -r "$x/data/core/LICENSE" +%F)" = 2020-01-02 ]
+
+# --- the placeholder uninstaller: packed from beside the stub, says it cannot uninstall, exits -1
+placeholder=$(dirname "$kxbuild")/Uninstall.exe
+check "the placeholder beside the stub is packed as Uninstall.exe" cmp -s "$x/Uninstall.exe" "$placeholder"
+kx inspect "$(file_arg "$main")"
+check "kxtool inspect lists it" grep -q ' Uninstall\.exe$' "$work/stdout"
+if [[ $kxbuild == *.exe ]]; then
+  wine "$placeholder" >"$work/stdout" 2>"$work/stderr"
+else
+  "$placeholder" >"$work/stdout" 2>"$work/stderr"
+fi
+check "the placeholder exits -1" [ "$?" -eq 255 ]
+check "... saying why" grep -qF 'Uninstall: This version cannot uninstall yet.' "$work/stderr"
 
 # --- the databases, deciphered
 kx decipher "$(file_arg "$x/main.pdb")" "$(file_arg "$work/main.xml")"
@@ -230,6 +243,17 @@ kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/bad")" --stub "
 check "a stub that is no program is refused" [ "$code" -eq 2 ]
 check "... saying so" stderr_has "engine stub"
 check "... and nothing is left behind" [ ! -e "$proj/again/bad" ]
+kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/own")" \
+  --uninstaller "$(file_arg "$kxtool")"
+mkdir -p "$work/xo" && cabextract -q -d "$work/xo" "$proj/again/own" 2>/dev/null
+check "--uninstaller packs that program as Uninstall.exe" cmp -s "$work/xo/Uninstall.exe" "$kxtool"
+kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/bad")" \
+  --uninstaller "$(file_arg "$proj/license.txt")"
+check "an uninstaller that is no program is refused" [ "$code" -eq 2 ] && stderr_has "uninstaller"
+kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/bad")" \
+  --uninstaller "$(file_arg "$proj/missing.exe")"
+check "a missing uninstaller is refused" [ "$code" -eq 2 ] && stderr_has "does not exist"
+check "... and nothing is left behind" [ ! -e "$proj/again/bad" ]
 other_target=win32
 [[ $kxbuild == *.exe ]] || other_target=win64
 kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/bad")" --target "$other_target"
@@ -279,6 +303,8 @@ for bad in 'docs\aux.txt' 'x.txt.' 'a?.txt'; do
   build_fails "a presetup name \"$bad\" the engine refuses" 'is not a relative path inside the package' "" \
     "<build output=\"out/setup\"><presetup src=\"license.txt\" name=\"$bad\"/><plugin id=\"ui\"><file src=\"ui/libui.so\" name=\"ui.dll\"/></plugin></build>"
 done
+build_fails "a presetup file named like the uninstaller" 'cannot be named "uninstall.EXE"' "" \
+  '<build output="out/setup"><presetup src="license.txt" name="uninstall.EXE"/><plugin id="ui"><file src="ui/libui.so" name="ui.dll"/></plugin></build>'
 build_fails "a presetup file named like a data entry" 'cannot be named "data\x.txt"' "" \
   '<build output="out/setup"><presetup src="license.txt" name="data\x.txt"/><plugin id="ui"><file src="ui/libui.so" name="ui.dll"/></plugin></build>'
 

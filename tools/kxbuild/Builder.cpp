@@ -25,6 +25,9 @@
 namespace {
 
 constexpr char kDataPrefix[] = "data\\";
+// The maintenance program every main package carries, as the engine takes it from the presetup
+// files.
+constexpr char kUninstallerName[] = "Uninstall.exe";
 // Language files of the engine, searched relative to kxbuild's own folder: installed beside it
 // or one level up, or in the source tree when kxbuild runs from <repo>/build/<preset>/bin.
 const char* const kLanguageFolderCandidates[] = {"lng", "..\\lng", "..\\share\\kxsetup\\lng",
@@ -428,6 +431,7 @@ class TBuilder {
     }
     const std::string stub = ReadFileBytes(stubPath_, "engine stub");
     CheckStub(stub);
+    CheckUninstaller();
     // Further packages first: the main package is the one a user starts, so it takes its place
     // last, when everything else is in place.
     for (size_t i = plans_.size(); i-- > 0;) {
@@ -520,6 +524,37 @@ class TBuilder {
     } else {
       stubPath_ = FolderOf(own) + (windowsTarget ? "kxsetup.exe" : "kxsetup");
     }
+    ChooseUninstaller(here, own);
+  }
+
+  // Named by --uninstaller, else the one that comes with the engine stub, else the one beside
+  // kxbuild (a stub given from elsewhere, as tests do, still gets the build's placeholder).
+  void ChooseUninstaller(const std::string& here, const std::string& own) {
+    if (!options_.UninstallerFile.empty()) {
+      uninstallerPath_ = ResolvePath(here, options_.UninstallerFile);
+      return;
+    }
+    uninstallerPath_ = FolderOf(stubPath_) + kUninstallerName;
+    const std::string besideKxbuild = FolderOf(own) + kUninstallerName;
+    if (!FileExists(uninstallerPath_) && FileExists(besideKxbuild)) {
+      uninstallerPath_ = besideKxbuild;
+    }
+  }
+
+  // The engine runs the uninstaller on the target's machine: it must be a program of the target.
+  // A Linux program built position-independent has the type of a shared object, so only a
+  // Windows DLL is told from a program.
+  void CheckUninstaller() const {
+    if (!FileExists(uninstallerPath_)) {
+      ThrowError("The uninstaller %s does not exist; give one with --uninstaller",
+                 uninstallerPath_.c_str());
+    }
+    const TBinaryKind kind = BinaryKindOf(ReadFileHead(uninstallerPath_));
+    if (kind.Target == target_ && (!kind.Library || target_ == "host")) return;
+    ThrowError(
+        "The uninstaller %s is %s, not a program for the target %s; give the right one with "
+        "--uninstaller",
+        uninstallerPath_.c_str(), DescribeKind(kind).c_str(), target_.c_str());
   }
 
   void CheckStub(const std::string& stub) {
@@ -769,7 +804,7 @@ class TBuilder {
 
   // Every file the packages are made of, as the project and the options name it.
   std::vector<std::string> InputPaths() const {
-    std::vector<std::string> paths{projectPath_, stubPath_};
+    std::vector<std::string> paths{projectPath_, stubPath_, uninstallerPath_};
     if (build_.Splash) paths.push_back(build_.Splash->Path);
     if (!build_.PresetupBitmap.empty()) paths.push_back(build_.PresetupBitmap);
     for (const TNamedFile& file : build_.PresetupFiles) paths.push_back(file.Path);
@@ -940,11 +975,11 @@ class TBuilder {
     const std::string upper = UpperCaseText(file.Name);
     if (upper.rfind("DATA\\", 0) == 0 || upper == "DB.PDB" || upper == "MAIN.PDB" ||
         upper == "SPLASH.BMP" || upper == "PRESETUP.BMP" || upper.rfind("LNG\\", 0) == 0 ||
-        upper.rfind("PLUGINS\\", 0) == 0) {
+        upper.rfind("PLUGINS\\", 0) == 0 || upper == UpperCaseText(kUninstallerName)) {
       ThrowError(
           "The presetup file %s cannot be named \"%s\": kxbuild writes that name itself "
-          "(use <splash>, <presetupbitmap>, <language> or <plugin> for bitmaps, language "
-          "files and plug-ins)",
+          "(use <splash>, <presetupbitmap>, <language>, <plugin> or --uninstaller for bitmaps, "
+          "language files, plug-ins and the uninstaller)",
           file.Path.c_str(), file.Name.c_str());
     }
     if (!FileExists(file.Path))
@@ -979,6 +1014,7 @@ class TBuilder {
       }
       for (const TNamedFile& file : build_.PresetupFiles) AddPresetupFile(cab, file);
       for (const TNamedFile& file : languageFiles_) cab.AddFile(file.Name, file.Path);
+      cab.AddFile(kUninstallerName, uninstallerPath_);
     }
     for (size_t i = 0; i < plan.PluginFiles.size(); ++i) {
       for (const TNamedFile& file : plan.PluginFiles[i]) {
@@ -1028,7 +1064,7 @@ class TBuilder {
   TXMLTag root_;
   TkxMainDatabase project_;
   TBuildElement build_;
-  std::string target_, outputPath_, payloadFolder_, stubPath_, pluginFolder_;
+  std::string target_, outputPath_, payloadFolder_, stubPath_, pluginFolder_, uninstallerPath_;
   TCabCompression compression_ = TCabCompression::kMszip;
   std::vector<TPackagePlan> plans_;
   std::optional<TPayloadReader> payload_;

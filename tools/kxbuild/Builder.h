@@ -27,9 +27,10 @@ struct TBuildOptions {
   std::string Target;  // "win32", "win64" or "host"
   std::string PayloadFolder;
   std::string StubFile;
-  std::string PluginFolder;  // the plug-ins built for the target (<file from="plugins">)
-  std::string Compression;   // "none" or "mszip"
-  bool FollowLinks = false;  // pack what payload links lead to outside the payload folder too
+  std::string UninstallerFile;  // the program packed as "Uninstall.exe"
+  std::string PluginFolder;     // the plug-ins built for the target (<file from="plugins">)
+  std::string Compression;      // "none" or "mszip"
+  bool FollowLinks = false;     // pack what payload links lead to outside the payload folder too
 };
 
 // What one written package holds.

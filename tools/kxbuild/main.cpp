@@ -12,8 +12,8 @@ namespace {
 
 const char kUsage[] =
     "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
-    "               [--stub FILE] [--plugins DIR] [--compression none|mszip]\n"
-    "               [--follow-links]\n";
+    "               [--stub FILE] [--uninstaller FILE] [--plugins DIR]\n"
+    "               [--compression none|mszip] [--follow-links]\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
       value = &options.PayloadFolder;
     } else if (arg == "--stub") {
       value = &options.StubFile;
+    } else if (arg == "--uninstaller") {
+      value = &options.UninstallerFile;
     } else if (arg == "--plugins") {
       value = &options.PluginFolder;
     } else if (arg == "--compression") {
