@@ -69,7 +69,8 @@ class FileInstallTest : public PluginHostTest {
         "</files></component></components><packages><package filename=\"setup\">" + "<plugins>" +
         DebugEntry("alpha", "alpha.dll") + "</plugins></package></packages></kx2project>");
     MainDatabase().Assign(project);
-    MainDatabase().TempBackupPath = scratch_.Path() + "backup";
+    MainDatabase().TempBackupPath = scratch_.Path() + "backup\\";
+    ASSERT_TRUE(ForceFolders(MainDatabase().TempBackupPath));
     SetVariable(&MainDatabase(), "InstallPath", WithoutTrailingBackslash(app_));
     TkxPackage& package = *MainDatabase().Packages->Items(0);
     package.FullFileName = scratch_.Path() + "setup.cab";

@@ -7,7 +7,8 @@ rewritten (cut, garbled, naming hostile further packages) and enciphered again w
 runs silently in a world of its own (machine root, temporary folder, the folder it lies in) and
 must end by itself within the time limit, with exit code -1 and a message (or 0, once something
 can be installed), never by a signal or a sanitizer report, leaving nothing in its temporary
-folder and changing nothing outside it.
+folder and changing nothing outside it: a run that installed changes its machine root alone,
+and a run that failed after installing anything has rolled it all back.
 
     mutate_packages.py ENGINE KXBUILD KXTOOL DEMO_DIR WORK_DIR [--count N] [--seed S]
                        [--jobs J] [--timeout SECONDS]
@@ -21,6 +22,7 @@ import os
 import random
 import re
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -307,14 +309,25 @@ MUTATORS = [flip_bytes, flip_bytes, cut_and_refit, trailer_fields, header_fields
 
 
 def snapshot(root, skip):
-    """Every path under root, but skip and what it holds, with its kind, size and time."""
+    """Every path under root, but skip and what it holds, with its kind, size and time; a
+    folder's own time changes whenever an entry comes and goes, so only its existence counts;
+    the registry store by its contents, which a rolled-back run writes back as they were, and
+    not its lock file."""
     seen = {}
     for (folder, dirs, files) in os.walk(root):
         dirs[:] = [d for d in dirs if os.path.join(folder, d) != skip]
         for name in dirs + files:
             path = os.path.join(folder, name)
             st = os.lstat(path)
-            seen[os.path.relpath(path, root)] = (st.st_mode, st.st_size, st.st_mtime_ns)
+            if name == "system.reg.lock":
+                continue
+            if name == "system.reg":
+                with open(path, "rb") as f:
+                    seen[os.path.relpath(path, root)] = f.read()
+            elif stat.S_ISDIR(st.st_mode):
+                seen[os.path.relpath(path, root)] = st.st_mode
+            else:
+                seen[os.path.relpath(path, root)] = (st.st_mode, st.st_size, st.st_mtime_ns)
     return seen
 
 
@@ -365,6 +378,10 @@ def run_mutant(number, description, files, args, machine_template):
         faults.append("left in its temporary folder: %s" % sorted(left)[:5])
     after = snapshot(world, temp)
     changed = sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
+    # An installation that succeeded changes the machine, and nothing beside it; a failed one
+    # is rolled back and changes nothing.
+    if process.returncode == 0:
+        changed = [p for p in changed if p != "machine" and not p.startswith("machine" + os.sep)]
     if changed:
         faults.append("changed outside its temporary folder: %s" % changed[:5])
     if faults:
