@@ -66,9 +66,12 @@ bool WriteRegValue(const TRegTexts& texts, TkxRegType type) {
     case TkxRegType::int_:
       return RegWriteNumber(texts.Key, texts.Param,
                             static_cast<uint32_t>(TextToInt(texts.Value).value_or(0)));
-    case TkxRegType::bin: return RegWriteBinaryText(texts.Key, texts.Param, texts.Value);
-    case TkxRegType::mstr: return RegWriteMultiStringText(texts.Key, texts.Param, texts.Value);
-    case TkxRegType::str: break;
+    case TkxRegType::bin:
+      return RegWriteBinaryText(texts.Key, texts.Param, texts.Value);
+    case TkxRegType::mstr:
+      return RegWriteMultiStringText(texts.Key, texts.Param, texts.Value);
+    case TkxRegType::str:
+      break;
   }
   return RegWriteString(texts.Key, texts.Param, texts.Value);
 }
@@ -227,8 +230,8 @@ int CountTrue(const List* list, Accept accept) {
 
 void ReportSkipped(int count, const char* kind) {
   if (count > 0) {
-    ShowWarningBox(Format("This version of the setup cannot install %s yet: %d skipped.", kind,
-                          count));
+    ShowWarningBox(
+        Format("This version of the setup cannot install %s yet: %d skipped.", kind, count));
   }
 }
 
@@ -302,11 +305,9 @@ bool RunWorker() {
 // Step 8: files, unless the plug-ins refuse the list; the uninstaller once they are in place.
 bool FilePhase(bool logging) {
   if (!BeforeProcessItems(static_cast<TItemList>(KX_LIST_FILES))) return true;
-  bool result = ::ForEachComponent(
-      [](TkxPackage* package, TkxComponent& component, void*) {
-        return RemoveFiles(package, component);
-      },
-      nullptr);
+  bool result = ::ForEachComponent([](TkxPackage* package, TkxComponent& component,
+                                      void*) { return RemoveFiles(package, component); },
+                                   nullptr);
   if (result) result = RunWorker();
   if (result && logging) result = DeployUninstaller(installFolder);
   AfterProcessItems(static_cast<TItemList>(KX_LIST_FILES));
@@ -347,12 +348,11 @@ bool ItemPhases(bool& result) {
                               "fonts");
   }
   if (result) {
-    result = SkippedListPhase(static_cast<TItemList>(KX_LIST_SHORTCUTS),
-                              CountItems([](const TkxComponent& component) {
-                                return CountTrue(component.Shortcuts.get(),
-                                                 [](const TkxShortcut&) { return true; });
-                              }),
-                              "shortcuts");
+    result = SkippedListPhase(
+        static_cast<TItemList>(KX_LIST_SHORTCUTS), CountItems([](const TkxComponent& component) {
+          return CountTrue(component.Shortcuts.get(), [](const TkxShortcut&) { return true; });
+        }),
+        "shortcuts");
   }
   if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
   return result;
@@ -361,8 +361,8 @@ bool ItemPhases(bool& result) {
 // Steps 2 to 6: the install folder, the log and whether it is written.
 void PrepareLog(bool resuming) {
   TkxMainDatabase& database = Database();
-  installFolder =
-      WithTrailingBackslash(ExpandText(&database, GetVariable(&database, "InstallPath", "%Windows%")));
+  installFolder = WithTrailingBackslash(
+      ExpandText(&database, GetVariable(&database, "InstallPath", "%Windows%")));
   const bool uninstall = GetVariableBool(&database, "Uninstall", false);
   if (ExpandText(&database, GetVariable(&database, "LogFile", "")).empty()) {
     SetVariable(&database, "LogFile", installFolder + "install.log");
@@ -416,8 +416,8 @@ bool RunPhases() {
     result = FilePhase(logging);
   }
   ItemPhases(result);
-  if (result && (!state.ResumeMode ||
-                 database.InstallState == TkxInstallState::isRunAppAfterInstall)) {
+  if (result &&
+      (!state.ResumeMode || database.InstallState == TkxInstallState::isRunAppAfterInstall)) {
     result = ProgramPhase(TkxWhenStart::after_install);
     if (state.InstallSuspended) return result;
   }
@@ -445,11 +445,9 @@ void ReportFileProgress(int64_t bytes) {
 }
 
 bool ForEachComponent(const TComponentHandler& handler) {
-  return ::ForEachComponent(
-      [&handler](TkxPackage* package, TkxComponent& component, void*) {
-        return handler(package, component);
-      },
-      nullptr);
+  return ::ForEachComponent([&handler](TkxPackage* package, TkxComponent& component,
+                                       void*) { return handler(package, component); },
+                            nullptr);
 }
 
 bool BeforeProcessItems(TItemList list) {

@@ -19,7 +19,9 @@ void MakeFile(const std::string& path, const std::string& text, uint32_t attribu
   ASSERT_TRUE(ForceFolders(ExtractFilePath(path)));
   ASSERT_TRUE(WriteFileText(path, text));
   ASSERT_TRUE(os::SetFileWriteTime(path, kOldTime));
-  if (attributes) ASSERT_TRUE(os::SetFileAttributes(path, attributes));
+  if (attributes) {
+    ASSERT_TRUE(os::SetFileAttributes(path, attributes));
+  }
 }
 
 // A registry value written as the registry handler writes it, recorded first.

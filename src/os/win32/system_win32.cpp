@@ -190,7 +190,7 @@ const char* FaultName(DWORD code) {
     case EXCEPTION_STACK_OVERFLOW:
       return "stack overflow";
     default:
-      if ((code & 0xFFFFFFF0) == 0xC000008C) return "arithmetic fault";  // the floating-point ones
+      if (code >= 0xC000008D && code <= 0xC0000093) return "arithmetic fault";  // floating point
       return "fault";
   }
 }
