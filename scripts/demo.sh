@@ -29,6 +29,21 @@ show_run() {  # temp folder, command...
   echo "   temporary folders left behind: $(($(ls -A "$temp" | wc -l) - before))"
 }
 
+show_installed() {  # install folder, command that runs kxtool
+  local folder=$1
+  shift
+  echo "   installed files:"
+  (cd "$folder" 2>/dev/null && find . -type f | sort | sed 's/^\./      /') || echo "      none"
+  echo "   registry values of the demo and its uninstall entry:"
+  for key in 'HKCU\Software\Kx Demo' \
+    'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\KxDemo'; do
+    "$@" reg dump "$key" 2>/dev/null | tr -d '\r' | sed 's/^/      /' || true
+  done
+  echo "   the install log, for the uninstaller (its sections):"
+  grep '^\[' "$folder/install.log" 2>/dev/null | tr -d '\r' | tr '\n' ' ' | sed 's/^/      /'
+  echo
+}
+
 show_trace() {  # the autopilot's trace file
   if [ -s "$1" ]; then
     echo "   autopilot traced $(wc -l <"$1") events: $(sed -n 's/.*"event":"\([^"]*\)".*/\1/p' "$1" |
@@ -51,6 +66,8 @@ mkdir -p "$work/tmp"
 KX_AUTOPILOT_TRACE=$work/autopilot-linux.jsonl KX_ROOT=$work/machine TMPDIR=$work/tmp \
   show_run "$work/tmp" "$work/linux/DemoSetup" /s
 show_trace "$work/autopilot-linux.jsonl"
+KX_ROOT=$work/machine show_installed "$work/machine/drive_c/Program Files/Demo Product" \
+  build/host/bin/kxtool
 
 echo "== Windows: kxbuild samples/demo/demo.xml (win64 engine)"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/windows/DemoSetup.exe" --target win64 \
@@ -65,7 +82,9 @@ mkdir -p "$wine_temp"
 KX_AUTOPILOT_TRACE=$(winepath -w "$work/autopilot-windows.jsonl" 2>/dev/null) \
   show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /s
 show_trace "$work/autopilot-windows.jsonl"
+show_installed "$WINEPREFIX/drive_c/Program Files/Demo Product" wine build/win64/bin/kxtool.exe
 wineserver -k || true
 echo "== the engine checked and prepared both packages, read their databases and the project,"
-echo "   chose the language and the install type, and stopped where the installation run begins:"
-echo "   that comes with the installation issues."
+echo "   chose the language and the install type, installed the files, registry and INI values,"
+echo "   wrote the install log and the uninstall entry. Shortcuts, programs, servers and fonts"
+echo "   come with the next issue, and the engine says what it skipped."

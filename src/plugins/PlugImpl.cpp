@@ -142,10 +142,13 @@ intptr_t DeliverCrossThreadRecord(void* record) {
 
 intptr_t BroadcastFrom(int32_t sender, int32_t number, intptr_t first, intptr_t second,
                        bool toAll) {
+  const TPluginList& list = Plugins();
+  // Without plug-ins nobody would answer: the worker's many progress events need not wait for
+  // the main thread. (The list changes on the main thread only, never while the worker runs.)
+  if (list.Count() == 0) return 0;
   if (!OnMainThread()) {
     return HandToMainThread(new TCrossThreadRecord{sender, number, first, second, toAll});
   }
-  const TPluginList& list = Plugins();
   intptr_t answer = 0;
   // By index, counted afresh each time: the plug-ins' commands run inside this loop.
   for (int index = 0; index < list.Count(); ++index) {
