@@ -87,8 +87,15 @@ std::string UninstallEntryKey() {
   std::string application = Variable("AppID", "App");
   if (Trim(application).empty()) application = "App";
   const std::string machineKey = Format("HKLM%s%s", kUninstallKey, application.c_str());
+  TInstallActions& actions = InstallActions();
+  const int before = actions.Count();
   CreateUnloggedKeys(machineKey);
   if (WriteRecordedString(machineKey, "DisplayName", "")) return machineKey;
+  // Refused: the keys made for the probe go again, or an empty entry would stay under HKLM.
+  for (int last = actions.Count() - 1; last >= before; --last) {
+    actions.Action(last)->Undo();
+    actions.Delete(last);
+  }
   const std::string userKey = Format("HKCU%s%s", kUninstallKey, application.c_str());
   CreateUnloggedKeys(userKey);
   WriteRecordedString(userKey, "DisplayName", "");

@@ -82,12 +82,18 @@ checked_part() {
     awk '/^\[/ { skip = ($0 ~ /\\Uninstall(\\KxDemo)?\]$/) } !skip'
 }
 
+# The entry goes under HKLM, or under HKCU when HKLM refuses it: never both.
+one_uninstall_entry() {
+  [ "$(echo "$1" | grep -ci '^\[HK[A-Z]*\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KxDemo\]$')" -le 1 ]
+}
+
 failed_cleanly=0 succeeded=0 broken=0 reference=""
 judge() {  # label
   local after
   after=$(snapshot)
   if [ "$code" -eq 0 ] && { [ -z "$reference" ] ||
-    [ "$(echo "$after" | checked_part)" = "$(echo "$reference" | checked_part)" ]; }; then
+    [ "$(echo "$after" | checked_part)" = "$(echo "$reference" | checked_part)" ]; } &&
+    one_uninstall_entry "$after"; then
     succeeded=$((succeeded + 1))
   elif [ "$code" -eq 255 ] && [ "$after" = "$before" ]; then
     failed_cleanly=$((failed_cleanly + 1))
