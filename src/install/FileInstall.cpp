@@ -145,7 +145,7 @@ int SkipFile(uint32_t size) {
   if (state.Matched && Has(state.Flags, TkxFlag::shared)) {
     RaiseSharedCounter(state.Destination, state.Existed);
   }
-  if (state.Matched) AfterProcessItem(kListFiles, &state.Record);
+  if (state.Matched) AfterProcessItem(KX_LIST_FILES, &state.Record);
   return 0;
 }
 
@@ -189,7 +189,7 @@ int BeforeFile(const std::string& source, uint32_t size, uint32_t attributes,
     skip = false;
     if (!folderOnly) {
       PointRecordAt(state.Destination);
-      skip = !BeforeProcessItem(kListFiles, &state.Record);
+      skip = !BeforeProcessItem(KX_LIST_FILES, &state.Record);
       // A plug-in may have changed the variables the destination is made of.
       if (!ItemDestination(*item, relative, externalItem != nullptr, context, state.Destination)) {
         FailWithMessage(CannotInstallMessage(source));
@@ -262,7 +262,7 @@ int AfterFile() {
   if (Has(state.Flags, TkxFlag::shared)) RaiseSharedCounter(state.Destination, state.Existed);
   PointRecordAt(state.Destination);
   state.Record.Mode = 0;
-  AfterProcessItem(kListFiles, &state.Record);
+  AfterProcessItem(KX_LIST_FILES, &state.Record);
   return 1;
 }
 
@@ -558,9 +558,9 @@ bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
     while (find.Next(found)) {
       TFileItemRecord record{found.Path.c_str(), static_cast<uint32_t>(found.Size),
                              LocalTimeToDos(found.LocalTime), found.Attributes, 1};
-      if (!BeforeProcessItem(kListFiles, &record)) continue;
+      if (!BeforeProcessItem(KX_LIST_FILES, &record)) continue;
       InstallActions().AddFile(found.Path, item->Flags, true);
-      AfterProcessItem(kListFiles, &record);
+      AfterProcessItem(KX_LIST_FILES, &record);
     }
   }
   return true;

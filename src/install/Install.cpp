@@ -22,7 +22,7 @@ namespace {
 
 std::string installFolder;
 
-int32_t ListWord(TItemList list) { return static_cast<int32_t>(list) << 16; }
+int32_t ListWord(TItemList list) { return list << 16; }
 
 // Rounded to the nearest whole percent, halves to even; a total of 0 is complete.
 intptr_t Percent(int64_t done, int64_t total) {
@@ -88,12 +88,12 @@ void RemoveRegItem(const TRegTexts& texts) {
 bool ProcessRegItem(const TXMLObject* context, const TkxReg& item) {
   TRegTexts texts = ExpandReg(context, item);
   KxRegistryRecord record = RegRecord(texts, item);
-  if (!BeforeProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record)) return true;
+  if (!BeforeProcessItem(KX_LIST_REGISTRY, &record)) return true;
   texts = ExpandReg(context, item);  // a plug-in may have changed what the texts use
   record = RegRecord(texts, item);
   if (item.Action == TkxAction::remove) {
     RemoveRegItem(texts);
-    AfterProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record);
+    AfterProcessItem(KX_LIST_REGISTRY, &record);
     return true;
   }
   const bool existed = RegValueExists(texts.Key, texts.Param);
@@ -115,7 +115,7 @@ bool ProcessRegItem(const TXMLObject* context, const TkxReg& item) {
     action->OldType = static_cast<int32_t>(oldType);
     action->OldValue = oldValue;
   }
-  AfterProcessItem(static_cast<TItemList>(KX_LIST_REGISTRY), &record);
+  AfterProcessItem(KX_LIST_REGISTRY, &record);
   return true;
 }
 
@@ -162,12 +162,12 @@ std::string AbsentMarker() {
 bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   TIniTexts texts = ExpandIni(context, item);
   KxIniRecord record = IniRecord(texts, item);
-  if (!BeforeProcessItem(static_cast<TItemList>(KX_LIST_INI), &record)) return true;
+  if (!BeforeProcessItem(KX_LIST_INI, &record)) return true;
   texts = ExpandIni(context, item);
   record = IniRecord(texts, item);
   if (item.Action == TkxAction::remove) {
     IniDeleteKey(texts.File, texts.Section, texts.Param);
-    AfterProcessItem(static_cast<TItemList>(KX_LIST_INI), &record);
+    AfterProcessItem(KX_LIST_INI, &record);
     return true;
   }
   const std::string marker = AbsentMarker();
@@ -187,7 +187,7 @@ bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   action->Param = texts.Param;
   action->OldValue = oldValue;
   action->Log = !item.Flags.Has(TkxFlag::dont_log);
-  AfterProcessItem(static_cast<TItemList>(KX_LIST_INI), &record);
+  AfterProcessItem(KX_LIST_INI, &record);
   return true;
 }
 
@@ -269,9 +269,9 @@ bool ProgramPhase(TkxWhenStart moment) {
   TkxMainDatabase& database = Database();
   database.InstallState = TkxInstallState::isUnknown;
   RunState().ResumeMode = false;
-  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
     ReportSkipped(ProgramsAt(moment), "programs");
-    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+    AfterProcessItems(KX_LIST_PROGRAMS);
   }
   database.InstallStateData.clear();
   return true;
@@ -304,13 +304,13 @@ bool RunWorker() {
 
 // Step 8: files, unless the plug-ins refuse the list; the uninstaller once they are in place.
 bool FilePhase(bool logging) {
-  if (!BeforeProcessItems(static_cast<TItemList>(KX_LIST_FILES))) return true;
+  if (!BeforeProcessItems(KX_LIST_FILES)) return true;
   bool result = ::ForEachComponent([](TkxPackage* package, TkxComponent& component,
                                       void*) { return RemoveFiles(package, component); },
                                    nullptr);
   if (result) result = RunWorker();
   if (result && logging) result = DeployUninstaller(installFolder);
-  AfterProcessItems(static_cast<TItemList>(KX_LIST_FILES));
+  AfterProcessItems(KX_LIST_FILES);
   return result;
 }
 
@@ -335,24 +335,24 @@ bool ItemPhases(bool& result) {
   if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
-    SkippedListPhase(static_cast<TItemList>(KX_LIST_SERVERS),
+    SkippedListPhase(KX_LIST_SERVERS,
                      RecordedFiles([](const TInstallFile& file) { return file.IsServer; }),
                      "COM servers");
   }
   if (state.ResumeMode) return result;
-  if (result) result = ListPhase(static_cast<TItemList>(KX_LIST_REGISTRY), RegistryHandler);
-  if (result) result = ListPhase(static_cast<TItemList>(KX_LIST_INI), IniHandler);
+  if (result) result = ListPhase(KX_LIST_REGISTRY, RegistryHandler);
+  if (result) result = ListPhase(KX_LIST_INI, IniHandler);
   if (result) {
-    result = SkippedListPhase(static_cast<TItemList>(KX_LIST_FONTS),
+    result = SkippedListPhase(KX_LIST_FONTS,
                               RecordedFiles([](const TInstallFile& file) { return file.IsFont; }),
                               "fonts");
   }
   if (result) {
-    result = SkippedListPhase(
-        static_cast<TItemList>(KX_LIST_SHORTCUTS), CountItems([](const TkxComponent& component) {
-          return CountTrue(component.Shortcuts.get(), [](const TkxShortcut&) { return true; });
-        }),
-        "shortcuts");
+    result = SkippedListPhase(KX_LIST_SHORTCUTS, CountItems([](const TkxComponent& component) {
+                                return CountTrue(component.Shortcuts.get(),
+                                                 [](const TkxShortcut&) { return true; });
+                              }),
+                              "shortcuts");
   }
   if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
   return result;
@@ -382,13 +382,13 @@ void PrepareLog(bool resuming) {
 
 // Step 12: what the uninstaller needs, once everything is in place.
 void RegisterForMaintenance() {
-  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
     ReportSkipped(ProgramsAt(TkxWhenStart::before_uninstall), "programs run before uninstalling");
-    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+    AfterProcessItems(KX_LIST_PROGRAMS);
   }
-  if (BeforeProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS))) {
+  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
     ReportSkipped(ProgramsAt(TkxWhenStart::after_uninstall), "programs run after uninstalling");
-    AfterProcessItems(static_cast<TItemList>(KX_LIST_PROGRAMS));
+    AfterProcessItems(KX_LIST_PROGRAMS);
   }
   RegisterApplication(installFolder);
 }

@@ -11,19 +11,14 @@
 #include <functional>
 #include <string>
 
+#include "kxplugin.h"
+
 class TkxComponent;
 class TkxPackage;
 
-// The codes of the item lists, in the high word of the item events' first argument.
-enum TItemList : int32_t {
-  kListFiles = 0,
-  kListRegistry = 1,
-  kListIni = 2,
-  kListShortcuts = 3,
-  kListServers = 4,
-  kListFonts = 5,
-  kListPrograms = 6
-};
+// The code of an item list (KX_LIST_FILES to KX_LIST_PROGRAMS of the plug-in interface), which
+// the item events carry in the high word of their first argument.
+using TItemList = int32_t;
 
 // The run's progress and file state, written by the worker while it copies, read by the main
 // thread and the plug-in commands.
