@@ -182,6 +182,21 @@ TEST_F(ActionsTest, AFileInUseBecomesPendingAndItsCopyGoesOnRollback) {
   EXPECT_EQ(os::GetFileAttributes(path), before.at(path).attributes) << "attributes kept";
   ASSERT_TRUE(WriteFileText(file->PendingFile, "new"));
 
+  // The move is scheduled where the system looks at its next start; the schedule is put back.
+  const std::string manager = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  const std::string renames = "PendingFileRenameOperations";
+  std::vector<uint8_t> scheduled;
+  const bool hadSchedule = RegReadBinary(manager, renames, scheduled);
+  InstallActions().ApplyPendingFiles();
+  const std::string now = RegReadText(manager, renames, "");
+  EXPECT_NE(now.find("\\??\\" + file->PendingFile + "\r\n"), std::string::npos) << now;
+  EXPECT_NE(now.find("\\??\\" + path), std::string::npos) << now;
+  if (hadSchedule) {
+    RegWrite(manager, renames, os::kRegMultiString, scheduled.data(), scheduled.size());
+  } else {
+    RegDeleteValue(manager, renames);
+  }
+
   InstallActions().Rollback();
   holder.Close();
   EXPECT_EQ(FolderSnapshot(Machine()), before);
