@@ -128,6 +128,7 @@ std::string PrepareTarget(const std::string& destination) {
     return action->PendingFile;
   }
   TInstallFile* action = InstallActions().AddFile(destination, state.Flags, true);
+  if (!action) return "";  // the old file could not be kept safe; the box is shown
   return action->IsPending ? action->PendingFile : destination;
 }
 
@@ -227,6 +228,10 @@ int BeforeFile(const std::string& source, uint32_t size, uint32_t attributes,
   }
   if (folderOnly) return 0;
   target = PrepareTarget(destination);
+  if (target.empty()) {
+    RunState().AbortRequested = true;  // told already: no second message for the same file
+    return -1;
+  }
   state.Destination = destination;
   return 1;
 }

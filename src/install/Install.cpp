@@ -96,24 +96,17 @@ bool ProcessRegItem(const TXMLObject* context, const TkxReg& item) {
     AfterProcessItem(KX_LIST_REGISTRY, &record);
     return true;
   }
-  const bool existed = RegValueExists(texts.Key, texts.Param);
-  if (existed && item.Flags.Has(TkxFlag::dont_overwrite)) return true;
-  const uint32_t oldType = existed ? RegValueType(texts.Key, texts.Param) : 0;
-  const std::string oldValue = existed ? RegReadText(texts.Key, texts.Param, "") : "";
+  if (item.Flags.Has(TkxFlag::dont_overwrite) && RegValueExists(texts.Key, texts.Param)) {
+    return true;
+  }
   const bool logged = !item.Flags.Has(TkxFlag::dont_log);
   InstallActions().CreateRegKeys(texts.Key, logged);
+  // Recorded before the write with what it replaces, so that rollback restores it whatever the
+  // write leaves behind.
+  InstallActions().AddRegValue(texts.Key, texts.Param)->Log = logged;
   if (!WriteRegValue(texts, item.ParamType)) {
     ErrorBox("Registry error", "Error changing registry data.");
     return false;
-  }
-  TInstallReg* action = InstallActions().AddAction<TInstallReg>();
-  action->Log = logged;
-  action->Key = texts.Key;
-  action->Param = texts.Param;
-  if (existed) {
-    action->Existed = true;
-    action->OldType = static_cast<int32_t>(oldType);
-    action->OldValue = oldValue;
   }
   AfterProcessItem(KX_LIST_REGISTRY, &record);
   return true;
@@ -176,7 +169,10 @@ bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   if (!existed) oldValue.clear();
   if (existed && item.Flags.Has(TkxFlag::dont_overwrite)) return true;
   const std::string fullName = IniFullName(texts.File);
-  if (!InstallActions().FindFile(fullName)) InstallActions().AddFile(fullName, item.Flags, false);
+  if (!InstallActions().FindFile(fullName) &&
+      !InstallActions().AddFile(fullName, item.Flags, false)) {
+    return false;  // the file could not be backed up: it is not changed unprotected
+  }
   if (!IniWriteString(texts.File, texts.Section, texts.Param, texts.Value)) {
     ErrorBox("Ini-file error", Format("Error changing ini-file \"%s\".", texts.File.c_str()));
     return false;
@@ -358,8 +354,9 @@ bool ItemPhases(bool& result) {
   return result;
 }
 
-// Steps 2 to 6: the install folder, the log and whether it is written.
-void PrepareLog(bool resuming) {
+// Steps 2 to 6: the install folder, the log and whether it is written; false when an existing
+// log could not be backed up (the run must not change it unprotected).
+bool PrepareLog(bool resuming) {
   TkxMainDatabase& database = Database();
   installFolder = WithTrailingBackslash(
       ExpandText(&database, GetVariable(&database, "InstallPath", "%Windows%")));
@@ -374,10 +371,11 @@ void PrepareLog(bool resuming) {
     InstallActions().CreateFolders(ExtractFilePath(log.Path), true);
     TkxFlags flags;
     flags.Include(TkxFlag::dont_log);
-    InstallActions().AddFile(log.Path, flags, false);
+    if (!InstallActions().AddFile(log.Path, flags, false)) return false;
   }
   log.On = uninstall;
   if (uninstall && LoggingOn() && !resuming) WriteUninstallerSettings();
+  return true;
 }
 
 // Step 12: what the uninstaller needs, once everything is in place.
@@ -468,7 +466,7 @@ void AfterProcessItem(TItemList list, const void* record) {
 bool RunInstallation() {
   TRunState& state = RunState();
   state.AbortRequested = false;
-  PrepareLog(state.ResumeMode);
+  if (!PrepareLog(state.ResumeMode)) return false;
   bool result = false;
   try {
     result = RunPhases();
