@@ -285,6 +285,8 @@ TInstallFile* TInstallActions::FindFile(const std::string& path) const {
 
 bool TInstallActions::CreateFolders(const std::string& folder, bool record) {
   const std::string target = WithoutTrailingBackslash(folder);
+  // Most files go into a folder that an earlier file made: one test instead of one per parent.
+  if (FolderExists(target)) return true;
   // The drive ("C:") or the share ("\\server\share") is where the chain starts.
   size_t next = target.find('\\', 0);
   if (target.rfind("\\\\", 0) == 0) next = target.find('\\', target.find('\\', 2) + 1);
