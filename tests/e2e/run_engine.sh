@@ -13,7 +13,7 @@ if [ "$mode" = host ]; then
   export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
   mkdir -p "$TMPDIR"
   temp_dir=$TMPDIR
-  target=host setup_name=DemoSetup
+  target=host setup_name=DemoSetup kxtool=$(dirname "$engine")/kxtool
   windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
   run() { "$@"; }
 else
@@ -130,6 +130,55 @@ check "the language the plug-in is told at load" \
   bash -c "grep -q '\"event\":\"EV_LANGUAGECHANGED\".*\"first\":\"ENU\"' '$work/plain.jsonl'"
 check "the install type chosen before the dialogs, then again by the plug-in" \
   bash -c "[ \$(grep -c '\"event\":\"EV_INSTALLTYPECHANGED\".*\"first\":\"full\"' '$work/plain.jsonl') -eq 2 ]"
+
+# --- What an installation does with files already there (host: "in use" is a file another
+# process holds a lock on): an older file is replaced, a newer one kept after asking the plug-in,
+# a read-only one replaced, a shared one counted twice, one in use waits for the next start.
+if [ "$mode" = host ]; then
+  kinds_project="$work/kinds-project"
+  rm -rf "$kinds_project" && cp -r "$project" "$kinds_project"
+  mkdir -p "$kinds_project/payload/app/kinds"
+  for name in old new ro shared held; do echo "$name as packed" >"$kinds_project/payload/app/kinds/$name.txt"; done
+  touch -d '2020-01-01' "$kinds_project"/payload/app/kinds/*.txt
+  sed -i 's|<file src="readme.txt"|<file src="kinds\\shared.txt" dst="%InstallPath%\\kinds\\shared.txt" flags="shared"/>\n        <file src="kinds\\*.txt" dst="%InstallPath%\\kinds\\*.*"/>\n        &|' \
+    "$kinds_project/demo.xml"
+  dir="$work/kinds" && rm -rf "$dir" && mkdir -p "$dir"
+  run "$kxbuild" "$(windows_name "$kinds_project/demo.xml")" -o "$(windows_name "$dir/$setup_name")" \
+    --target "$target" --stub "$(windows_name "$engine")" >"$work/kxbuild-kinds.log" 2>&1
+  chmod +x "$dir/$setup_name"
+  kinds="$install_dir/kinds"
+  rm -rf "$install_dir" && mkdir -p "$kinds"
+  for name in old ro shared held; do echo "$name as it was" >"$kinds/$name.txt"; done
+  echo "new as it was" >"$kinds/new.txt"
+  touch -d '2001-01-01' "$kinds"/*.txt
+  touch -d '2030-01-01' "$kinds/new.txt"
+  chmod a-w "$kinds/ro.txt"
+  flock "$kinds/held.txt" sleep 60 &
+  holder=$!
+  sleep 0.5
+  KX_AUTOPILOT_TRACE=$(windows_name "$work/kinds.jsonl")
+  run_engine "$dir/$setup_name" /s
+  kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  check "files already there: the run succeeds" [ "$code" -eq 0 ]
+  check "an older file is replaced" grep -q "old as packed" "$kinds/old.txt"
+  check "a newer file is kept, after the plug-in was asked" bash -c "grep -q 'new as it was' '$kinds/new.txt' &&
+    grep -q '\"event\":\"EV_VERSIONCONFLICT\"' '$work/kinds.jsonl'"
+  check "a read-only file is replaced" grep -q "ro as packed" "$kinds/ro.txt"
+  shared_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
+  check "a shared file that was there without a counter counts 2" \
+    bash -c "[ \"\$('$kxtool' reg get '$shared_key' 'C:\Program Files\Demo Product\kinds\shared.txt')\" = 2 ]"
+  check "a file in use is left as it was" grep -q "held as it was" "$kinds/held.txt"
+  check "its new contents wait beside it" bash -c "grep -l 'held as packed' '$kinds'/kx* >/dev/null"
+  check "and go into place at the next start of the system" bash -c "'$kxtool' reg get \
+    'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations |
+    grep -qF 'Demo Product\kinds\held.txt'"
+  check "files that were there are not the uninstaller's to remove" \
+    bash -c "! grep -qF 'kinds\old.txt=' '$install_dir/install.log'"
+  check "the shared file is listed as counted" \
+    grep -qF 'C:\Program Files\Demo Product\kinds\shared.txt=' "$install_dir/install.log"
+  chmod -R u+w "$kinds"
+fi
 
 # Variants of the demo, each with its own plug-in settings or plug-in library.
 variant() {  # name, sed script for autopilot.ini, sed script for demo.xml; sets $setup
