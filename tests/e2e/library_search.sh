@@ -19,7 +19,6 @@ plant() {  # folder, library names...
   for name in "$@"; do cp "$planted" "$folder/$name"; done
 }
 markers() { ls "$1" | sed -n 's/\.loaded$//p' | tr '\n' ' '; }
-says() { echo "$out" | grep -qF -- "$1"; }
 
 # --- The demo setup, run silently beside planted libraries.
 setup_dir="$work/setup"
@@ -29,9 +28,11 @@ wine "$kxbuild" "$(winepath -w "$demo/demo.xml")" -o "$(winepath -w "$setup_dir/
 check "kxbuild builds the demo setup" [ -f "$setup_dir/DemoSetup.exe" ]
 plant "$setup_dir" shcore.dll uxtheme.dll dwmapi.dll version.dll cryptbase.dll ntmarta.dll \
   userenv.dll propsys.dll apphelp.dll setupapi.dll oleacc.dll riched20.dll
-out=$(wine "$setup_dir/DemoSetup.exe" /s 2>&1 | tr -d '\r')
+out=$(wine "$setup_dir/DemoSetup.exe" /s 2>&1)
+code=$?
+out=$(echo "$out" | tr -d '\r')
 echo "$out" | sed 's/^/    /'
-check "the setup runs as far as ever beside them" says "The installation run is not supported yet."
+check "the setup installs beside them" [ "$code" -eq 0 ]
 loaded=$(markers "$setup_dir")
 check "the setup loads none of them${loaded:+ (loaded: $loaded)}" [ -z "$loaded" ]
 
