@@ -74,11 +74,6 @@ std::string FontsKey() {
              : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
 }
 
-bool StartsWithText(const std::string& text, const std::string& prefix) {
-  return !prefix.empty() && text.size() >= prefix.size() &&
-         SameText(text.substr(0, prefix.size()), prefix);
-}
-
 const char* RootName(os::RegRoot root) {
   switch (root) {
     case os::RegRoot::kClassesRoot:
@@ -135,7 +130,8 @@ void UndoSafely(TInstallAction& action) noexcept {
 // and any registration of that name are not the run's to remove: a font the phase installed has
 // a record of its own (with the backup of a replaced file), undone before this one.
 bool IsFontHandOver(const TInstallFile& file) {
-  return file.IsFont && StartsWithText(file.PendingFile, MainDatabase().TempFontsPath);
+  const std::string& fonts = MainDatabase().TempFontsPath;
+  return file.IsFont && !fonts.empty() && StartsText(file.PendingFile, fonts);
 }
 
 }  // namespace

@@ -47,29 +47,19 @@ TFileState& State() {
   return state;
 }
 
-const TXMLObject* ContextOf(TkxPackage* package) {
-  return package ? static_cast<const TXMLObject*>(package) : &MainDatabase();
-}
-
-bool Has(const TkxFlags& flags, TkxFlag flag) { return flags.Has(flag); }
-
 // The name's extension, as matching takes it, is never empty: "." stands for none.
 std::string WithExtensionMark(const std::string& path) {
   return ExtractFileName(path).find('.') == std::string::npos ? path + "." : path;
 }
 
-bool StartsWithText(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
-
 bool ItemMatches(const TkxFile& item, const std::string& relativePath) {
-  if (item.Action != TkxAction::add || Has(item.Flags, TkxFlag::external)) return false;
+  if (item.Action != TkxAction::add || item.Flags.Has(TkxFlag::external)) return false;
   if (!item.ConditionHolds()) return false;
   const std::string src = WithExtensionMark(item.Src);
   const std::string mask = ExtractFileName(src);
   if (!HasWildcards(mask)) return SameText(src, relativePath);
   return MatchWild(ExtractFileName(relativePath), mask, true) &&
-         StartsWithText(ExtractFilePath(relativePath), ExtractFilePath(src));
+         StartsText(ExtractFilePath(relativePath), ExtractFilePath(src));
 }
 
 void SetRecord(const std::string& path, uint32_t size, uint32_t dosDateTime, uint32_t attributes,
@@ -96,7 +86,7 @@ bool KeepNewerFile(const std::string& destination, const std::string& sourceVers
                    int64_t sourceStamp, uint32_t size) {
   const TExistingFile existing = ExistingFileFacts(destination);
   if (ExistingIsNewer(existing, sourceVersion, sourceStamp)) {
-    if (Has(State().Flags, TkxFlag::dont_ask)) return true;
+    if (State().Flags.Has(TkxFlag::dont_ask)) return true;
     std::atomic<int>& answer = InstallProgress().VersionAnswer;
     if (answer != 3 && answer != 4) {
       intptr_t given =
@@ -116,7 +106,7 @@ bool KeepNewerFile(const std::string& destination, const std::string& sourceVers
 std::string PrepareTarget(const std::string& destination) {
   TFileState& state = State();
   TkxMainDatabase& database = MainDatabase();
-  if (Has(state.Flags, TkxFlag::reg_font)) {
+  if (state.Flags.Has(TkxFlag::reg_font)) {
     const std::string fonts = WithTrailingBackslash(database.TempFontsPath);
     ForceFolders(fonts);
     TInstallFile* action = InstallActions().AddAction<TInstallFile>();
@@ -124,7 +114,7 @@ std::string PrepareTarget(const std::string& destination) {
     action->PendingFile = fonts + ExtractFileName(destination);
     action->IsFont = true;
     action->FontName = state.Info ? state.Info->FontName : "";
-    action->Log = !Has(state.Flags, TkxFlag::dont_log);
+    action->Log = !state.Flags.Has(TkxFlag::dont_log);
     return action->PendingFile;
   }
   TInstallFile* action = InstallActions().AddFile(destination, state.Flags, true);
@@ -143,7 +133,7 @@ std::string AssemblyDestination(const std::string& name) {
 int SkipFile(uint32_t size) {
   TFileState& state = State();
   ReportFileProgress(size);
-  if (state.Matched && Has(state.Flags, TkxFlag::shared)) {
+  if (state.Matched && state.Flags.Has(TkxFlag::shared)) {
     RaiseSharedCounter(state.Destination, state.Existed);
   }
   if (state.Matched) AfterProcessItem(KX_LIST_FILES, &state.Record);
@@ -199,9 +189,9 @@ int BeforeFile(const std::string& source, uint32_t size, uint32_t attributes,
       PointRecordAt(state.Destination);
       if (os::GetFileAttributes(state.Destination) != os::kInvalidAttributes) {
         state.Existed = true;
-        skip = skip || Has(state.Flags, TkxFlag::dont_overwrite);
+        skip = skip || state.Flags.Has(TkxFlag::dont_overwrite);
       }
-      if (!skip && !Has(state.Flags, TkxFlag::no_version) && state.Existed) {
+      if (!skip && !state.Flags.Has(TkxFlag::no_version) && state.Existed) {
         std::string version = externalItem ? FileVersionText(source)
                                            : (state.Info ? state.Info->Version : std::string());
         skip = KeepNewerFile(state.Destination, version, LocalStamp(date), size);
@@ -214,15 +204,14 @@ int BeforeFile(const std::string& source, uint32_t size, uint32_t attributes,
   if (skip) return SkipFile(size);
 
   std::string destination = state.Destination;
-  if (StartsWithText(destination, kGacPrefix)) {
+  if (StartsText(destination, kGacPrefix)) {
     destination = AssemblyDestination(ExtractFileName(destination));
     state.Assembly = true;
   }
   InstallProgress().LastDestination = destination;
   const std::string folder = ExtractFilePath(destination);
-  const bool record = !Has(state.Flags, TkxFlag::dont_log) && !state.Assembly;
-  if (!InstallActions().CreateFolders(WithoutTrailingBackslash(folder), record) ||
-      !FolderExists(folder)) {
+  const bool record = !state.Flags.Has(TkxFlag::dont_log) && !state.Assembly;
+  if (!InstallActions().CreateFolders(WithoutTrailingBackslash(folder), record)) {
     FailWithMessage(CannotInstallMessage(ExtractFileName(destination)));
     return -1;
   }
@@ -240,9 +229,7 @@ bool RegisterAssembly(const std::string& path) {
   TFileState& state = State();
   const TXMLObject* context = ContextOf(state.Package);
   const std::string opaque = ExpandText(context, kOpaqueText);
-  TkxPackage* first =
-      MainDatabase().Packages->Count() > 0 ? MainDatabase().Packages->Items(0) : nullptr;
-  const std::string program = WithTrailingBackslash(first ? first->TempPath : "") + "gacutil.exe";
+  const std::string program = FirstPackageFolder() + "gacutil.exe";
   os::Process process = os::CreateProcess(
       "\"" + program + "\" " + Format("/ir \"%s\"%s", path.c_str(), opaque.c_str()), "",
       os::kShowHidden);
@@ -252,7 +239,7 @@ bool RegisterAssembly(const std::string& path) {
     FailWithMessage("Cannot register assembly " + ExtractFileName(path));
     return false;
   }
-  if (!Has(state.Flags, TkxFlag::dont_log)) {
+  if (!state.Flags.Has(TkxFlag::dont_log)) {
     std::string value = ChangeFileExt(ExtractFileName(path), "");
     if (state.Info && !state.Info->AssemblyData.empty()) value += "," + state.Info->AssemblyData;
     WriteLogRecord(TLogSection::SharedAssemblies, std::to_string(++state.AssemblyRecords),
@@ -264,7 +251,7 @@ bool RegisterAssembly(const std::string& path) {
 int AfterFile() {
   TFileState& state = State();
   if (state.Assembly && !RegisterAssembly(state.Destination)) return -1;
-  if (Has(state.Flags, TkxFlag::shared)) RaiseSharedCounter(state.Destination, state.Existed);
+  if (state.Flags.Has(TkxFlag::shared)) RaiseSharedCounter(state.Destination, state.Existed);
   PointRecordAt(state.Destination);
   state.Record.Mode = 0;
   AfterProcessItem(KX_LIST_FILES, &state.Record);
@@ -274,8 +261,7 @@ int AfterFile() {
 // While the plug-ins hold the installation, the worker waits between blocks; an abort ends the
 // wait and the extraction.
 bool GoOn(uint32_t bytes) {
-  ReportFileProgress(bytes);
-  while (RunState().WorkerPaused && !RunState().AbortRequested) os::Sleep(10);
+  ReportFileProgress(bytes);  // holds while the plug-ins hold the installation
   return !RunState().AbortRequested;
 }
 
@@ -353,7 +339,7 @@ bool CopyExternalFiles(TkxPackage* package, TkxComponent& component, void*) {
   State().Package = package;
   for (int index = 0; index < component.Files->Count(); ++index) {
     TkxFile* item = component.Files->Items(index);
-    if (!item || !Has(item->Flags, TkxFlag::external)) continue;
+    if (!item || !item->Flags.Has(TkxFlag::external)) continue;
     if (RunState().AbortRequested) return false;
     if (!item->ConditionHolds()) continue;
     const std::string source = ExpandText(ContextOf(package), item->Src);
@@ -387,7 +373,7 @@ int64_t DaysFromCivil(int year, int month, int day) {
 // Matching and destinations
 
 TkxFile* MatchEntry(const std::string& entryName, TkxComponent** component) {
-  if (!StartsWithText(entryName, kDataPrefix)) return nullptr;
+  if (!StartsText(entryName, kDataPrefix)) return nullptr;
   const std::string rest = entryName.substr(kDataPrefixLength);
   const size_t backslash = rest.find('\\');
   if (backslash == std::string::npos) return nullptr;

@@ -30,16 +30,6 @@ intptr_t Percent(int64_t done, int64_t total) {
   return static_cast<intptr_t>(std::nearbyint(100.0 * static_cast<double>(done) / total));
 }
 
-TkxMainDatabase& Database() { return MainDatabase(); }
-
-std::string Expanded(const TXMLObject* context, const std::string& text) {
-  return ExpandText(context, text);
-}
-
-const TXMLObject* ContextOf(TkxPackage* package) {
-  return package ? static_cast<const TXMLObject*>(package) : &Database();
-}
-
 // --- Registry values -------------------------------------------------------------------------
 
 struct TRegTexts {
@@ -47,8 +37,8 @@ struct TRegTexts {
 };
 
 TRegTexts ExpandReg(const TXMLObject* context, const TkxReg& item) {
-  return {Expanded(context, item.Key), Expanded(context, item.Param),
-          Expanded(context, item.Value)};
+  return {ExpandText(context, item.Key), ExpandText(context, item.Param),
+          ExpandText(context, item.Value)};
 }
 
 KxRegistryRecord RegRecord(const TRegTexts& texts, const TkxReg& item) {
@@ -130,8 +120,8 @@ struct TIniTexts {
 };
 
 TIniTexts ExpandIni(const TXMLObject* context, const TkxIni& item) {
-  return {Expanded(context, item.IniFile), Expanded(context, item.Section),
-          Expanded(context, item.Param), Expanded(context, item.Value)};
+  return {ExpandText(context, item.IniFile), ExpandText(context, item.Section),
+          ExpandText(context, item.Param), ExpandText(context, item.Value)};
 }
 
 KxIniRecord IniRecord(const TIniTexts& texts, const TkxIni& item) {
@@ -250,7 +240,7 @@ int RecordedFiles(bool (*marked)(const TInstallFile&)) {
 
 int EnvironmentVariables() {
   int count = 0;
-  const TkxVariables* variables = Database().Variables.get();
+  const TkxVariables* variables = MainDatabase().Variables.get();
   for (int index = 0; variables && index < variables->Count(); ++index) {
     const TkxVariable* variable = variables->Items(index);
     if (variable && variable->Name.size() > 4 && SameText(variable->Name.substr(0, 4), "SET ")) {
@@ -262,7 +252,7 @@ int EnvironmentVariables() {
 
 // Step 7 and step 11: the programs of a moment, resumed at its recorded state.
 bool ProgramPhase(TkxWhenStart moment) {
-  TkxMainDatabase& database = Database();
+  TkxMainDatabase& database = MainDatabase();
   database.InstallState = TkxInstallState::isUnknown;
   RunState().ResumeMode = false;
   if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
@@ -301,9 +291,7 @@ bool RunWorker() {
 // Step 8: files, unless the plug-ins refuse the list; the uninstaller once they are in place.
 bool FilePhase(bool logging) {
   if (!BeforeProcessItems(KX_LIST_FILES)) return true;
-  bool result = ::ForEachComponent([](TkxPackage* package, TkxComponent& component,
-                                      void*) { return RemoveFiles(package, component); },
-                                   nullptr);
+  bool result = ForEachComponent(RemoveFiles);
   if (result) result = RunWorker();
   if (result && logging) result = DeployUninstaller(installFolder);
   AfterProcessItems(KX_LIST_FILES);
@@ -327,7 +315,7 @@ bool SkippedListPhase(TItemList list, int count, const char* kind) {
 // Steps 9 and 10: what follows the files, each while the run goes well.
 bool ItemPhases(bool& result) {
   TRunState& state = RunState();
-  TkxMainDatabase& database = Database();
+  TkxMainDatabase& database = MainDatabase();
   if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
@@ -357,7 +345,7 @@ bool ItemPhases(bool& result) {
 // Steps 2 to 6: the install folder, the log and whether it is written; false when an existing
 // log could not be backed up (the run must not change it unprotected).
 bool PrepareLog(bool resuming) {
-  TkxMainDatabase& database = Database();
+  TkxMainDatabase& database = MainDatabase();
   installFolder = WithTrailingBackslash(
       ExpandText(&database, GetVariable(&database, "InstallPath", "%Windows%")));
   const bool uninstall = GetVariableBool(&database, "Uninstall", false);
@@ -394,7 +382,7 @@ void RegisterForMaintenance() {
 // Steps 7 to 12; the INI files are closed by the caller whatever happens here.
 bool RunPhases() {
   TRunState& state = RunState();
-  TkxMainDatabase& database = Database();
+  TkxMainDatabase& database = MainDatabase();
   const bool logging = GetVariableBool(&database, "Uninstall", false) && LoggingOn();
   bool result = true;
   if (!state.ResumeMode || database.InstallState == TkxInstallState::isRunAppBeforeInstall) {
@@ -431,6 +419,10 @@ TInstallProgress& InstallProgress() {
 }
 
 const std::string& InstallFolder() { return installFolder; }
+
+const TXMLObject* ContextOf(TkxPackage* package) {
+  return package ? static_cast<const TXMLObject*>(package) : &MainDatabase();
+}
 
 void ReportFileProgress(int64_t bytes) {
   TInstallProgress& progress = InstallProgress();

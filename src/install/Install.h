@@ -15,6 +15,7 @@
 
 class TkxComponent;
 class TkxPackage;
+class TXMLObject;
 
 // The code of an item list (KX_LIST_FILES to KX_LIST_PROGRAMS of the plug-in interface), which
 // the item events carry in the high word of their first argument.
@@ -38,6 +39,9 @@ void ReportFileProgress(int64_t bytes);
 
 // The install folder with a trailing backslash, as the run computed it at its start.
 const std::string& InstallFolder();
+
+// Where a component's item texts are expanded: its package, or the main database without one.
+const TXMLObject* ContextOf(TkxPackage* package);
 
 // Calls handler for each component of the main database in order, with the package whose
 // FileName is the component's Package (case ignored; nullptr when none). False as soon as a

@@ -47,18 +47,8 @@ const char* const kProjectSettings[] = {"PackAlgorithmVersion",
                                         "InstallPlatform",
                                         "SilentMode"};
 
-TkxMainDatabase& Database() { return MainDatabase(); }
-
 std::string Variable(const std::string& name, const std::string& defaultValue = "") {
-  return GetVariable(&Database(), name, defaultValue);
-}
-
-// The first package's temporary folder, "" before it exists.
-std::string FirstPackageFolder() {
-  TkxPackages* packages = Database().Packages.get();
-  if (!packages || packages->Count() == 0 || !packages->Items(0)) return "";
-  const std::string& folder = packages->Items(0)->TempPath;
-  return folder.empty() ? "" : WithTrailingBackslash(folder);
+  return GetVariable(&MainDatabase(), name, defaultValue);
 }
 
 void SortIgnoringCase(std::vector<std::string>& list) {
@@ -130,7 +120,7 @@ std::string EntryFallback(const std::string& name, const std::string& installFol
 void WriteEntryValues(const std::string& key, const std::string& installFolder) {
   for (const TEntryValue& value : kEntryValues) {
     std::string text = value.Variable ? Variable(value.Variable) : "";
-    if (text.empty()) text = ExpandText(&Database(), EntryFallback(value.Name, installFolder));
+    if (text.empty()) text = ExpandText(&MainDatabase(), EntryFallback(value.Name, installFolder));
     if (!text.empty()) WriteRecordedString(key, value.Name, text);
   }
 }
@@ -139,7 +129,7 @@ void WriteEntryValues(const std::string& key, const std::string& installFolder) 
 void FillSilentSettings() {
   TkxSilentSettings& settings = SilentSettings();
   settings.Clear();
-  if (Database().Variables) settings.Variables->Assign(*Database().Variables);
+  if (MainDatabase().Variables) settings.Variables->Assign(*MainDatabase().Variables);
   TkxVariables& variables = *settings.Variables;
   for (int i = variables.Count() - 1; i >= 0; --i) {
     TkxVariable* variable = variables.Items(i);
@@ -150,9 +140,9 @@ void FillSilentSettings() {
       if (variables.Items(i) && SameText(variables.Items(i)->Name, name)) variables.Delete(i);
     }
   }
-  settings.ActiveInstallType = Database().ActiveInstallType;
-  if (!Database().Features) return;
-  const TkxFeatures& features = *Database().Features;
+  settings.ActiveInstallType = MainDatabase().ActiveInstallType;
+  if (!MainDatabase().Features) return;
+  const TkxFeatures& features = *MainDatabase().Features;
   TkxFeature* parent = nullptr;
   TkxFeature* next = nullptr;
   std::set<const TkxFeature*> seen;  // two features of one ID would send the walk round
@@ -204,6 +194,13 @@ bool DeployFile(const std::string& name, bool log, const std::string& installFol
 
 }  // namespace
 
+std::string FirstPackageFolder() {
+  TkxPackages* packages = MainDatabase().Packages.get();
+  if (!packages || packages->Count() == 0 || !packages->Items(0)) return "";
+  const std::string& folder = packages->Items(0)->TempPath;
+  return folder.empty() ? "" : WithTrailingBackslash(folder);
+}
+
 const char* LogSectionName(TLogSection section) {
   static const char* const kNames[] = {
       "CopyFiles",  "AddReg",   "AddIni",      "Shortcuts", "CreateDirs", "CreateKeys",
@@ -250,15 +247,12 @@ void WriteUninstallerSettings() {
   IniListSections(languageFile, sections);
   const size_t prefixLength = sizeof kLanguagePrefix - 1;
   for (const std::string& section : sections) {
-    if (section.size() < prefixLength ||
-        !SameText(section.substr(0, prefixLength), kLanguagePrefix)) {
-      continue;
-    }
+    if (!StartsText(section, kLanguagePrefix)) continue;
     std::vector<std::string> lines;
     IniListValues(languageFile, section, lines);
     // An INI value is one line: breaks become "||", which the uninstaller reads back as breaks.
     for (std::string& line : lines) {
-      line = DeleteChar(ReplaceAll(ExpandText(&Database(), line), "\r", "||"), '\n');
+      line = DeleteChar(ReplaceAll(ExpandText(&MainDatabase(), line), "\r", "||"), '\n');
     }
     IniWriteLines(LogSettings().Path, section.substr(prefixLength), lines);
   }
@@ -273,7 +267,7 @@ void RegisterApplication(const std::string& installFolder) {
   const std::string key = UninstallEntryKey();
   WriteLogRecord(TLogSection::CreateKeys, key);
   WriteEntryValues(key, installFolder);
-  if (!GetVariableBool(&Database(), "DisableRepair", false)) SaveSilentSettings(key);
+  if (!GetVariableBool(&MainDatabase(), "DisableRepair", false)) SaveSilentSettings(key);
   InstallActions().WriteLog();
 }
 

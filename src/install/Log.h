@@ -38,6 +38,10 @@ struct TLogSettings {
 TLogSettings& LogSettings();
 bool LoggingOn();
 
+// The first package's temporary folder with a trailing backslash, "" before it exists: where the
+// uninstaller and "gacutil.exe" come from.
+std::string FirstPackageFolder();
+
 void WriteLogRecord(TLogSection section, const std::string& key, const std::string& value = "");
 // A key whose read with the default "=" gives back "=" is absent.
 bool LogKeyExists(TLogSection section, const std::string& key);

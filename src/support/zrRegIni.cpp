@@ -144,6 +144,12 @@ void ListNames(const std::string& keyPath, bool (os::RegKey::*next)(uint32_t, st
   for (uint32_t index = 0; (key.*next)(index, name); ++index) list.push_back(name);
 }
 
+// A 32-bit number as the registry stores it, lowest byte first.
+std::vector<uint8_t> DwordBytes(uint32_t number) {
+  return {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+          static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+}
+
 // Each line and its zero, then the zero that ends the list. A CR inside a line ends a string too
 // and an LF is dropped, as the lines joined by CR LF have always been stored.
 std::vector<uint8_t> MultiStringBytes(const std::vector<std::string>& lines) {
@@ -270,8 +276,7 @@ bool RegWriteString(const std::string& keyPath, const std::string& name, const s
 }
 
 bool RegWriteNumber(const std::string& keyPath, const std::string& name, uint32_t number) {
-  std::vector<uint8_t> data;
-  RegTextBytes(os::kRegDword, std::to_string(number), data);
+  const std::vector<uint8_t> data = DwordBytes(number);
   return RegWrite(keyPath, name, os::kRegDword, data.data(), data.size());
 }
 
@@ -307,12 +312,9 @@ bool RegTextBytes(uint32_t type, const std::string& text, std::vector<uint8_t>& 
     case os::kRegBinary:
       data = BinaryFromText(text);
       return true;
-    case os::kRegDword: {
-      const uint32_t number = NumberFromText(text);
-      data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-              static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+    case os::kRegDword:
+      data = DwordBytes(NumberFromText(text));
       return true;
-    }
     case os::kRegMultiString:
       data = MultiStringBytes(SplitLines(text));
       return true;

@@ -51,6 +51,8 @@ std::string UpperCaseText(const std::string& text);
 
 // Whether a and b are equal with every byte mapped through kUpperCaseTable; no copy is made.
 bool SameText(std::string_view a, std::string_view b);
+// Whether text begins with prefix, as SameText compares; an empty prefix begins every text.
+bool StartsText(std::string_view text, std::string_view prefix);
 
 // ---------------------------------------------------------------------------------------------
 // Editing

@@ -36,10 +36,6 @@ const char* const kLanguageFolderCandidates[] = {"lng", "..\\lng", "..\\share\\k
 // ---------------------------------------------------------------------------------------------
 // Paths
 
-bool StartsWithText(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
-
 bool EndsWithText(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && SameText(text.substr(text.size() - suffix.size()), suffix);
 }
@@ -349,7 +345,7 @@ bool SourceMatchesEntry(const std::string& src, const std::string& relativePath)
   const std::string maskName = ExtractFileName(mask);
   if (!HasWildcards(maskName)) return SameText(mask, relative);
   return MatchWild(ExtractFileName(relative), maskName, true) &&
-         StartsWithText(ExtractFilePath(relative), ExtractFilePath(mask));
+         StartsText(ExtractFilePath(relative), ExtractFilePath(mask));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1037,7 +1033,7 @@ class TBuilder {
     built.EntryCount = static_cast<uint32_t>(cab.Entries().size());
     uint64_t data = 0, presetup = 0;
     for (const TCabEntry& entry : cab.Entries()) {
-      (StartsWithText(entry.Name, kDataPrefix) ? data : presetup) += entry.Size;
+      (StartsText(entry.Name, kDataPrefix) ? data : presetup) += entry.Size;
     }
     const int64_t end = output.Tell();
     const uint64_t builtSize = static_cast<uint64_t>(end) + 18;
