@@ -14,6 +14,8 @@
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
 
+#include <unordered_map>
+
 namespace {
 
 constexpr char kDataPrefix[] = "data\\";
@@ -34,6 +36,9 @@ struct TFileState {
   bool Existed = false;
   bool Assembly = false;
   TkxFileInfo* Info = nullptr;
+  // The package's file information by upper-case name, first of a name only: a package holds
+  // thousands of entries, each looked up once.
+  std::unordered_map<std::string, TkxFileInfo*> InfoByName;
   std::string Destination;  // where the file belongs (an assembly: its temporary copy)
   std::string RecordPath;
   TFileItemRecord Record{};
@@ -150,8 +155,9 @@ int BeforeFile(const std::string& source, uint32_t size, uint32_t attributes,
   state.Matched = state.Existed = state.Assembly = false;
   state.Destination.clear();
   state.Info = nullptr;
-  if (!externalItem && state.Package && state.Package->FileInfos && source.size() > 5) {
-    state.Info = state.Package->FileInfos->FindByName(source.substr(kDataPrefixLength));
+  if (!externalItem && source.size() > kDataPrefixLength) {
+    const auto info = state.InfoByName.find(UpperCaseText(source.substr(kDataPrefixLength)));
+    if (info != state.InfoByName.end()) state.Info = info->second;
   }
   InstallProgress().CurrentFileSize = size;
   InstallProgress().CurrentFileDone = 0;
@@ -265,8 +271,19 @@ bool GoOn(uint32_t bytes) {
   return !RunState().AbortRequested;
 }
 
+void IndexFileInfos(const TkxPackage& package) {
+  auto& index = State().InfoByName;
+  index.clear();
+  if (!package.FileInfos) return;
+  for (int i = 0; i < package.FileInfos->Count(); ++i) {
+    TkxFileInfo* info = package.FileInfos->Items(i);
+    if (info) index.emplace(UpperCaseText(info->Name), info);
+  }
+}
+
 bool ExtractPackage(TkxPackage& package) {
   State().Package = &package;
+  IndexFileInfos(package);
   TUnpacker unpacker(RunState().SetupTempPath + "unpack.dll", package.FullFileName);
   return unpacker.Extract(
       [](const TUnpackEntry& entry, std::string& target) {

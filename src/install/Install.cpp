@@ -280,9 +280,11 @@ bool RunWorker() {
     }
     exitCode = copied ? 1 : 0;
   });
+  // Sends from the worker are served at once within the sleep; the sleep's length only bounds
+  // how late the end of the worker is seen.
   while (exitCode == kStillActive) {
     os::PumpMessages();
-    os::Sleep(1);
+    os::Sleep(10);
   }
   worker.join();
   return exitCode == 1;

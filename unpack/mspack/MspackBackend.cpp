@@ -25,9 +25,11 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Backend.h"
@@ -114,6 +116,50 @@ class UniqueFd {
   int fd_;
 };
 
+// Reads through a stretch of the file kept in memory. libmspack, and the layout walk, ask for a
+// few bytes at a time (a block's 8-byte header and then its payload, a file entry's 16 bytes and
+// then its name): without it each is a system call of its own. Reads of at least the capacity go
+// to the file directly.
+class ReadAhead {
+ public:
+  explicit ReadAhead(size_t capacity) : capacity_(capacity) {}
+
+  bool Read(int fd, uint64_t offset, void* buffer, size_t count) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (count > 0) {
+      if (offset >= start_ && offset - start_ < bytes_.size()) {
+        const size_t held = std::min(count, static_cast<size_t>(bytes_.size() - (offset - start_)));
+        std::memcpy(out, bytes_.data() + (offset - start_), held);
+        out += held;
+        offset += held;
+        count -= held;
+      } else if (count >= capacity_) {
+        return ReadAll(fd, out, count, offset);
+      } else if (!Fill(fd, offset)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  // Near the end of the file a fill is shorter than the capacity; nothing at all is a failure.
+  bool Fill(int fd, uint64_t offset) {
+    bytes_.resize(capacity_);
+    ssize_t got;
+    do {
+      got = pread(fd, bytes_.data(), capacity_, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    bytes_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    start_ = offset;
+    return got > 0;
+  }
+
+  size_t capacity_;
+  std::vector<uint8_t> bytes_;
+  uint64_t start_ = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The parts of a cabinet's layout libmspack does not tell: where the data blocks lie and which
 // entries began in a previous volume.
@@ -155,7 +201,7 @@ class LayoutReader {
   }
 
   bool Read(uint64_t offset, void* buffer, size_t count) const {
-    return Fits(offset, count) && ReadAll(fd_, buffer, count, window_.offset + offset);
+    return Fits(offset, count) && ahead_.Read(fd_, window_.offset + offset, buffer, count);
   }
 
   // A zero-terminated name at offset; its size with the terminator goes to consumed.
@@ -175,6 +221,8 @@ class LayoutReader {
  private:
   int fd_;
   CabinetWindow window_;
+  // Small: the data block headers it reads lie a block apart.
+  mutable ReadAhead ahead_{4096};
 };
 
 struct ReserveSizes {
@@ -260,6 +308,43 @@ struct OpenedCabinet {
   CabinetLayout layout;
 };
 
+// A setup opens its packages several times (to prepare, then to install): where the cabinet lies
+// and its layout are found once per file as long as the file stays the same.
+class CabinetCache {
+ public:
+  std::shared_ptr<const OpenedCabinet> Get(int fd, const struct stat& st) {
+    const Identity identity{st.st_dev,         st.st_ino,          st.st_size,
+                            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+                            st.st_ctim.tv_nsec};
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [known, cabinet] : entries_) {
+      if (known == identity) return cabinet;
+    }
+    const auto window = LocateCabinet(static_cast<uint64_t>(st.st_size),
+                                      [fd](uint64_t offset, void* buffer, size_t count) {
+                                        return ReadAll(fd, buffer, count, offset);
+                                      });
+    if (!window) return nullptr;
+    auto cabinet =
+        std::make_shared<const OpenedCabinet>(OpenedCabinet{*window, ReadLayout(fd, *window)});
+    if (entries_.size() == kEntries) entries_.erase(entries_.begin());
+    entries_.emplace_back(identity, cabinet);
+    return cabinet;
+  }
+
+ private:
+  using Identity = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long>;
+  static constexpr size_t kEntries = 8;  // a setup's packages, and a few more
+
+  std::mutex mutex_;
+  std::vector<std::pair<Identity, std::shared_ptr<const OpenedCabinet>>> entries_;
+};
+
+CabinetCache& Cabinets() {
+  static CabinetCache cache;
+  return cache;
+}
+
 // The entry being written.
 struct Output {
   const char* name = nullptr;
@@ -279,6 +364,7 @@ struct MsFile {
   Session* session;
   const OpenedCabinet* cabinet = nullptr;  // archives only
   uint64_t position = 0;                   // archives only, from the window's start
+  ReadAhead ahead{64 * 1024};              // archives only
 
   ~MsFile() {
     if (fd >= 0) close(fd);
@@ -324,8 +410,8 @@ class Session {
   KxUnpackBlock block_;
   // libmspack keeps the file names of opened cabinets until they are closed.
   std::list<std::string> names_;
-  std::map<std::string, OpenedCabinet> cabinets_;  // by Linux path
-  std::set<std::string> volumes_;                  // Linux paths of the volumes in the set
+  std::map<std::string, std::shared_ptr<const OpenedCabinet>> cabinets_;  // by Linux path
+  std::set<std::string> volumes_;  // Linux paths of the volumes in the set
   const OpenedCabinet* firstCabinet_ = nullptr;
   Output output_;
   bool stopped_ = false;
@@ -423,15 +509,11 @@ mspack_file* Session::OpenArchive(const char* path) try {
   if (fd.Get() < 0 || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   auto cached = cabinets_.find(path);
   if (cached == cabinets_.end()) {
-    const int raw = fd.Get();
-    const auto window = LocateCabinet(static_cast<uint64_t>(st.st_size),
-                                      [raw](uint64_t offset, void* buffer, size_t count) {
-                                        return ReadAll(raw, buffer, count, offset);
-                                      });
-    if (!window) return nullptr;
-    cached = cabinets_.emplace(path, OpenedCabinet{*window, ReadLayout(raw, *window)}).first;
+    auto cabinet = Cabinets().Get(fd.Get(), st);
+    if (!cabinet) return nullptr;
+    cached = cabinets_.emplace(path, std::move(cabinet)).first;
   }
-  auto* file = new MsFile{MsFile::Kind::kArchive, fd.Release(), this, &cached->second};
+  auto* file = new MsFile{MsFile::Kind::kArchive, fd.Release(), this, cached->second.get()};
   return AsMspack(file);
 } catch (...) {
   return nullptr;
@@ -451,7 +533,7 @@ int Session::ReadArchive(MsFile& file, void* buffer, int bytes) {
   const CabinetWindow& window = file.cabinet->window;
   const uint64_t left = file.position < window.length ? window.length - file.position : 0;
   const size_t count = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(bytes), left));
-  if (!ReadAll(file.fd, buffer, count, window.offset + file.position)) return -1;
+  if (!file.ahead.Read(file.fd, window.offset + file.position, buffer, count)) return -1;
   const auto& payloads = file.cabinet->layout.payloads;
   const auto payload = payloads.find(file.position);
   file.position += count;
@@ -558,7 +640,7 @@ bool Session::Run(const std::string& archivePath) {
   mscabd_cabinet* first = d->open(d.get(), KeepName(*native));
   if (!first) return false;
   CabinetSet set(d.get(), first);
-  firstCabinet_ = &cabinets_.at(*native);
+  firstCabinet_ = cabinets_.at(*native).get();
   volumes_.insert(*native);
   if (!LoadNextVolumes(d.get(), first, FolderOf(archivePath))) return false;
   for (mscabd_file* file = first->files; file; file = file->next) {

@@ -79,6 +79,23 @@ std::vector<std::string> SplitComponents(const std::string& path) {
   return parts;
 }
 
+std::string Joined(const std::string& base, const std::vector<std::string>& parts, size_t count) {
+  std::string path = base;
+  for (size_t i = 0; i < count; ++i) path += "/" + parts[i];
+  return path;
+}
+
+// base followed by parts, each part spelled as the entry that exists. Most paths exist as
+// written, or all but their last part does: one or two lookups find the longest prefix that
+// exists as written, and only the parts after it are matched against their folder's entries.
+std::string ResolveUnder(const std::string& base, const std::vector<std::string>& parts) {
+  size_t existing = parts.size();
+  std::string path = Joined(base, parts, existing);
+  while (existing > 0 && !Exists(path)) path = Joined(base, parts, --existing);
+  for (size_t i = existing; i < parts.size(); ++i) path += "/" + ResolveComponent(path, parts[i]);
+  return path;
+}
+
 // Windows folds "." and ".." lexically before it looks at the disk; so do we.
 std::vector<std::string> Normalize(const std::vector<std::string>& parts) {
   std::vector<std::string> result;
@@ -142,10 +159,8 @@ std::string ToUnixPath(const std::string& windowsPath) {
     }
     return ToUnixPath(CurrentWindowsDir() + "\\" + windowsPath);
   }
-  std::string unixPath = DriveBase(windowsPath[0]);
-  for (const std::string& part : Normalize(SplitComponents(windowsPath.substr(2)))) {
-    unixPath += "/" + ResolveComponent(unixPath, part);
-  }
+  std::string unixPath =
+      ResolveUnder(DriveBase(windowsPath[0]), Normalize(SplitComponents(windowsPath.substr(2))));
   return unixPath.empty() ? "/" : unixPath;
 }
 
