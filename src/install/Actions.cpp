@@ -27,7 +27,8 @@ KX_XML_PROPERTIES(TInstallFile, TInstallAction,
     Prop("IsServer", &TInstallFile::IsServer),
     Prop("IsFont", &TInstallFile::IsFont),
     Prop("SharedFile", &TInstallFile::SharedFile),
-    Prop("PendingFile", &TInstallFile::PendingFile))
+    Prop("PendingFile", &TInstallFile::PendingFile),
+    Prop("Removed", &TInstallFile::Removed))
 
 KX_XML_PROPERTIES(TInstallReg, TInstallAction,
     Prop("Key", &TInstallReg::Key),

@@ -49,6 +49,9 @@ class TInstallFile : public TInstallAction {
   // the hand-over is still known as one after a resume.
   std::string PendingFile;
   bool IsPending = false;
+  // Made by a removal item: the file went (or goes at the next start of the system) and must
+  // never be registered as a server or font, however the item's flags read.
+  bool Removed = false;
 
   // A font hand-over deletes only its temporary copy: a font the phase installed has a record
   // of its own, undone first, that restores what was there, and a font or registration that

@@ -556,6 +556,20 @@ bool CopyPackages() {
   return result && !RunState().AbortRequested;
 }
 
+namespace {
+
+// A file to remove that could not be deleted now goes at the next start of the system. The
+// temporary file that would receive new contents has none to receive: moved into place, it would
+// leave the file empty instead of gone.
+void MarkRemoved(TInstallFile& removal) {
+  removal.Removed = true;
+  if (!removal.IsPending || removal.PendingFile.empty()) return;
+  DeleteFileForced(removal.PendingFile);
+  removal.PendingFile.clear();
+}
+
+}  // namespace
+
 bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
   for (int index = 0; index < component.Files->Count(); ++index) {
     TkxFile* item = component.Files->Items(index);
@@ -567,7 +581,9 @@ bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
       TFileItemRecord record{found.Path.c_str(), static_cast<uint32_t>(found.Size),
                              LocalTimeToDos(found.LocalTime), found.Attributes, 1};
       if (!BeforeProcessItem(KX_LIST_FILES, &record)) continue;
-      InstallActions().AddFile(found.Path, item->Flags, true);
+      if (TInstallFile* removal = InstallActions().AddFile(found.Path, item->Flags, true)) {
+        MarkRemoved(*removal);
+      }
       AfterProcessItem(KX_LIST_FILES, &record);
     }
   }

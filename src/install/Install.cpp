@@ -271,6 +271,7 @@ bool RunWorker() {
   constexpr int kStillActive = 259;
   std::atomic<int> exitCode{kStillActive};
   std::thread worker([&exitCode] {
+    const os::ComScope com;  // the after-file handlers may use COM objects
     bool copied = false;
     try {
       copied = CopyPackages();
@@ -280,11 +281,9 @@ bool RunWorker() {
     }
     exitCode = copied ? 1 : 0;
   });
-  // Sends from the worker are served at once within the sleep; the sleep's length only bounds
-  // how late the end of the worker is seen.
   while (exitCode == kStillActive) {
     os::PumpMessages();
-    os::Sleep(10);
+    os::Sleep(1);
   }
   worker.join();
   return exitCode == 1;
@@ -322,7 +321,9 @@ bool ItemPhases(bool& result) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
     SkippedListPhase(KX_LIST_SERVERS,
-                     RecordedFiles([](const TInstallFile& file) { return file.IsServer; }),
+                     RecordedFiles([](const TInstallFile& file) {
+                       return file.IsServer && !file.Removed;
+                     }),
                      "COM servers");
   }
   if (state.ResumeMode) return result;
@@ -330,7 +331,9 @@ bool ItemPhases(bool& result) {
   if (result) result = ListPhase(KX_LIST_INI, IniHandler);
   if (result) {
     result = SkippedListPhase(KX_LIST_FONTS,
-                              RecordedFiles([](const TInstallFile& file) { return file.IsFont; }),
+                              RecordedFiles([](const TInstallFile& file) {
+                                return file.IsFont && !file.Removed;
+                              }),
                               "fonts");
   }
   if (result) {

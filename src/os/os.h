@@ -259,6 +259,19 @@ bool CharsetOfCodePage(uint32_t codePage, uint32_t& charset);
 // released at once). Identifiers in registry form, "{...}". The host has no COM: false.
 bool CanCreateInProcessObject(const std::string& classId, const std::string& interfaceId);
 
+// COM for the calling thread while the object lives: initialised when it is made, uninitialised
+// when it goes, if the initialisation succeeded. The host has no COM: nothing happens there.
+class ComScope {
+ public:
+  ComScope();
+  ~ComScope();
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  bool initialised_ = false;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Resources of the running program
 

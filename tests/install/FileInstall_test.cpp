@@ -17,6 +17,7 @@
 #include "plugins/KXPlugins.h"
 #include "plugins/PluginTestSupport.h"
 #include "support/RunState.h"
+#include "support/zrFileFind.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 
@@ -206,14 +207,25 @@ TEST_F(FileInstallTest, RemovalItemsClearTheFilesTheyName) {
   for (const char* file : {"old1.txt", "old2.txt", "older.dat", "keep.txt"}) {
     Existing(file, file, kEntryTime);
   }
+  Existing("old4.txt", "in use", kEntryTime);
   ASSERT_TRUE(ForceFolders(app_ + "old3.txt"));  // a folder is no file to remove
+  os::File user = os::File::Open(app_ + "old4.txt", os::File::Mode::kRead);
+  ASSERT_TRUE(user.IsOpen());
   TkxComponent& component = *MainDatabase().Components->Items(0);
   EXPECT_TRUE(RemoveFiles(MainDatabase().Packages->Items(0), component));
   EXPECT_FALSE(FileExists(app_ + "old1.txt") || FileExists(app_ + "old2.txt"));
   EXPECT_TRUE(FileExists(app_ + "older.dat") && FileExists(app_ + "keep.txt"));
   EXPECT_TRUE(FolderExists(app_ + "old3.txt"));
   EXPECT_TRUE(RecordedFile("old1.txt") && RecordedFile("old1.txt")->Existed);
-  EXPECT_EQ(EventCount("EV_BEFOREPROCESSITEM"), 2);
+  EXPECT_TRUE(RecordedFile("old1.txt")->Removed);
+  EXPECT_EQ(EventCount("EV_BEFOREPROCESSITEM"), 3);
+  // The file in use goes at the next start, and no empty file waits to take its place.
+  TInstallFile* inUse = RecordedFile("old4.txt");
+  ASSERT_TRUE(inUse && inUse->IsPending && inUse->Removed);
+  EXPECT_EQ(inUse->PendingFile, "");
+  TzrFileFind leftovers(app_ + "kx*", 0, 0);
+  TzrFoundFile found;
+  EXPECT_FALSE(leftovers.Next(found)) << found.Path;
 }
 
 TEST_F(FileInstallTest, FailuresStopTheRunWithTheirMessage) {

@@ -136,4 +136,7 @@ bool CanCreateInProcessObject(const std::string& classId, const std::string&) {
   return host::FailWith(classId, "the host has no COM classes");
 }
 
+ComScope::ComScope() = default;
+ComScope::~ComScope() = default;
+
 }  // namespace os

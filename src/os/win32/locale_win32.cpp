@@ -131,4 +131,10 @@ bool CanCreateInProcessObject(const std::string& classId, const std::string& int
   return created || win32::FailWith(classId, "no such class can be created here");
 }
 
+ComScope::ComScope() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+
+ComScope::~ComScope() {
+  if (initialised_) CoUninitialize();
+}
+
 }  // namespace os
