@@ -320,8 +320,7 @@ bool ItemPhases(bool& result) {
   if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
-    SkippedListPhase(KX_LIST_SERVERS,
-                     RecordedFiles([](const TInstallFile& file) {
+    SkippedListPhase(KX_LIST_SERVERS, RecordedFiles([](const TInstallFile& file) {
                        return file.IsServer && !file.Removed;
                      }),
                      "COM servers");
@@ -330,8 +329,7 @@ bool ItemPhases(bool& result) {
   if (result) result = ListPhase(KX_LIST_REGISTRY, RegistryHandler);
   if (result) result = ListPhase(KX_LIST_INI, IniHandler);
   if (result) {
-    result = SkippedListPhase(KX_LIST_FONTS,
-                              RecordedFiles([](const TInstallFile& file) {
+    result = SkippedListPhase(KX_LIST_FONTS, RecordedFiles([](const TInstallFile& file) {
                                 return file.IsFont && !file.Removed;
                               }),
                               "fonts");
