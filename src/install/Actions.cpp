@@ -69,12 +69,6 @@ const TActionElement kActionElements[] = {
     {"folder", &TInstallFolder::StaticClassInfo}, {"regkey", &TInstallRegKey::StaticClassInfo},
 };
 
-std::string FontsKey() {
-  return os::GetVersionData().platform == os::Platform::kWindows9x
-             ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
-             : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
-}
-
 const char* RootName(os::RegRoot root) {
   switch (root) {
     case os::RegRoot::kClassesRoot:
@@ -147,6 +141,8 @@ void TInstallFile::Undo() {
   }
   if (IsPending) {
     if (!PendingFile.empty()) DeleteFileForced(PendingFile);
+    // The old server stays where it was, but clearing the way unregistered it.
+    if (IsServer) RegisterServer(FileName);
   } else {
     if (IsServer) UnregisterServer(FileName);
     if (IsFont && !Existed) {
@@ -359,6 +355,12 @@ std::string TInstallActions::ItemElementName(const TXMLClassInfo& itemClass) con
     if (&itemClass == &element.Class()) return element.Name;
   }
   return "";
+}
+
+std::string FontsKey() {
+  return os::GetVersionData().platform == os::Platform::kWindows9x
+             ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
+             : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
 }
 
 TInstallActions& InstallActions() {

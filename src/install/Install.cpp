@@ -7,7 +7,9 @@
 #include "expressions/Common.h"
 #include "install/Actions.h"
 #include "install/FileInstall.h"
+#include "install/Fonts.h"
 #include "install/Log.h"
+#include "install/Servers.h"
 #include "os/os.h"
 #include "plugins/PlugImpl.h"
 #include "support/Errors.h"
@@ -228,16 +230,6 @@ int ProgramsAt(TkxWhenStart moment) {
   });
 }
 
-int RecordedFiles(bool (*marked)(const TInstallFile&)) {
-  int count = 0;
-  TInstallActions& actions = InstallActions();
-  for (int index = 0; index < actions.Count(); ++index) {
-    auto* file = dynamic_cast<TInstallFile*>(actions.Action(index));
-    if (file && marked(*file)) ++count;
-  }
-  return count;
-}
-
 int EnvironmentVariables() {
   int count = 0;
   const TkxVariables* variables = MainDatabase().Variables.get();
@@ -320,19 +312,14 @@ bool ItemPhases(bool& result) {
   if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
-    SkippedListPhase(KX_LIST_SERVERS, RecordedFiles([](const TInstallFile& file) {
-                       return file.IsServer && !file.Removed;
-                     }),
-                     "COM servers");
+    ServerPhase();
   }
   if (state.ResumeMode) return result;
   if (result) result = ListPhase(KX_LIST_REGISTRY, RegistryHandler);
   if (result) result = ListPhase(KX_LIST_INI, IniHandler);
-  if (result) {
-    result = SkippedListPhase(KX_LIST_FONTS, RecordedFiles([](const TInstallFile& file) {
-                                return file.IsFont && !file.Removed;
-                              }),
-                              "fonts");
+  if (result && BeforeProcessItems(KX_LIST_FONTS)) {
+    result = InstallFonts();
+    AfterProcessItems(KX_LIST_FONTS);
   }
   if (result) {
     result = SkippedListPhase(KX_LIST_SHORTCUTS, CountItems([](const TkxComponent& component) {

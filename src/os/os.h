@@ -478,6 +478,11 @@ bool CallServerRegistration(const std::string& file, bool registering, int32_t& 
 // Registers or unregisters the type library in file (help folder: its help file's folder).
 bool RegisterTypeLibrary(const std::string& file, bool registering);
 
+// AddFontResource puts the fonts of file into the system's font table for this session; false
+// when the file holds no font the system can use. The host has no font table: it succeeds for a
+// file that exists and opens with the signature of a TrueType or OpenType font or collection, so
+// that a broken or missing file fails as it would on Windows, and it changes nothing.
+bool AddFontResource(const std::string& file);
 // UnloadFontResource takes the font resource of file out of the system's font table; false when
 // it was not there.
 // NotifyFontChange tells every top-level window that the table changed, skipping windows that

@@ -127,7 +127,7 @@ struct FontCase {
 class FontHandOverTest : public InstallTest, public testing::WithParamInterface<FontCase> {};
 
 TEST_P(FontHandOverTest, RollbackKeepsWhatWasThereAndRemovesTheCopy) {
-  const std::string fonts = FontsKey();
+  const std::string fonts = SystemFontsKey();
   const std::string name = "Kx Test " + CurrentTestName();
   const std::string target = Machine() + "Fonts\\kxtest.ttf";
   ASSERT_TRUE(ForceFolders(Machine() + "Fonts"));

@@ -79,7 +79,7 @@ inline std::map<std::string, std::string> RegistrySnapshot(const std::string& ke
   return snapshot;
 }
 
-inline std::string FontsKey() {
+inline std::string SystemFontsKey() {
   return os::GetVersionData().platform == os::Platform::kWindows9x
              ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"
              : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";

@@ -410,6 +410,24 @@ bool RegisterTypeLibrary(const std::string& file, bool registering) {
   return host::FailWith(file, "the host has no type libraries");
 }
 
+// Without a font table, the check that the file is a font stands for loading it; the request
+// counts as a change, so that a sweep of failures reaches a font that cannot be added.
+bool AddFontResource(const std::string& file) {
+  static const char* const kSignatures[] = {"\x00\x01\x00\x00", "OTTO", "true", "ttcf"};
+  if (const int error = host::RefusedChange(host::Change::kOther)) {
+    return host::Fail("Cannot add the font " + file, error);
+  }
+  char head[4] = {};
+  const int descriptor = open(host::ToUnixPath(file).c_str(), O_RDONLY);
+  if (descriptor < 0) return host::Fail("Cannot add the font " + file);
+  const ssize_t read = ::read(descriptor, head, sizeof head);
+  close(descriptor);
+  for (const char* signature : kSignatures) {
+    if (read == 4 && std::memcmp(head, signature, 4) == 0) return true;
+  }
+  return host::FailWith("Cannot add the font " + file, "the file is no TrueType or OpenType font");
+}
+
 bool UnloadFontResource(const std::string& file) {
   return host::FailWith("Cannot remove the font " + file, "the host has no font table");
 }

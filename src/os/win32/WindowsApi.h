@@ -29,3 +29,4 @@
 #undef ExitWindows
 #undef GetDiskFreeSpaceEx
 #undef RegDeleteKey
+#undef AddFontResource

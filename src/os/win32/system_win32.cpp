@@ -351,6 +351,10 @@ bool RegisterTypeLibrary(const std::string& file, bool registering) {
   return done || win32::FailWith(context, "the system refused");
 }
 
+bool AddFontResource(const std::string& file) {
+  return AddFontResourceA(file.c_str()) > 0 || win32::Fail("Cannot add the font " + file);
+}
+
 bool UnloadFontResource(const std::string& file) {
   return RemoveFontResourceA(file.c_str()) || win32::Fail("Cannot remove the font " + file);
 }
