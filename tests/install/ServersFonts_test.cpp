@@ -3,6 +3,8 @@
 // fonts key already stands, each case undone to the byte by rollback.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
 #include <string>
 
 #include "InstallTestSupport.h"
@@ -137,6 +139,9 @@ const FontCase kFontCases[] = {
      false},
 };
 
+// The case's label names it in the test list, where the runner selects each test by name.
+void PrintTo(const FontCase& c, std::ostream* out) { *out << c.label; }
+
 class FontInstallTest : public ServersFontsTest, public testing::WithParamInterface<FontCase> {};
 
 TEST_P(FontInstallTest, FontsLandAsTheKeyStandsAndRollBack) {
@@ -188,7 +193,14 @@ TEST_P(FontInstallTest, FontsLandAsTheKeyStandsAndRollBack) {
   EXPECT_EQ(RegistrySnapshot(SystemFontsKey()), keyBefore) << c.label;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FontInstallTest, testing::ValuesIn(kFontCases));
+INSTANTIATE_TEST_SUITE_P(Cases, FontInstallTest, testing::ValuesIn(kFontCases),
+                         [](const testing::TestParamInfo<FontCase>& info) {
+                           std::string name = info.param.label;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 TEST_F(ServersFontsTest, ThePhaseInstallsHandOversOnlyAndStopsAtABrokenFont) {
   const std::string font = ReadFileText(KX_TEST_FONT_FILE);
