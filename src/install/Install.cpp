@@ -8,6 +8,7 @@
 #include "install/Actions.h"
 #include "install/FileInstall.h"
 #include "install/Log.h"
+#include "install/Shortcuts.h"
 #include "os/os.h"
 #include "plugins/PlugImpl.h"
 #include "support/Errors.h"
@@ -334,13 +335,7 @@ bool ItemPhases(bool& result) {
                               }),
                               "fonts");
   }
-  if (result) {
-    result = SkippedListPhase(KX_LIST_SHORTCUTS, CountItems([](const TkxComponent& component) {
-                                return CountTrue(component.Shortcuts.get(),
-                                                 [](const TkxShortcut&) { return true; });
-                              }),
-                              "shortcuts");
-  }
+  if (result) result = ListPhase(KX_LIST_SHORTCUTS, ShortcutHandler);
   if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
   return result;
 }
