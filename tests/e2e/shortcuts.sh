@@ -44,10 +44,10 @@ sed -i -e 's|Demo Product|Link Product|g' -e 's|KxDemo|KxLinks|' "$project/demo.
 perl -0pi -e 's|<shortcuts>.*?</shortcuts>|<shortcuts>
   <shortcut name="%ProgramsMenu%\\Link Product\\Read me" cmdline="%InstallPath%\\readme.txt"
             workdir="%InstallPath%" iconfile="%InstallPath%\\bin\\demo.dat" icon="1"
-            showcmd="scMax" hotkey="850" description="The read-me of the demonstration"/>
-  <shortcut name="%Desktop%\\Link Tool" cmdline="&quot;%InstallPath%\\bin\\helper.dat&quot;"
-            arg="/x &quot;two words&quot;" workdir="&quot;%InstallPath%\\bin&quot;"
-            showcmd="scMin"/>
+            showcmd="max" hotkey="850" description="The read-me of the demonstration"/>
+  <shortcut name="%Desktop%\\Link Tool" cmdline="&#x22;%InstallPath%\\bin\\helper.dat&#x22;"
+            arg="/x &#x22;two words&#x22;" workdir="&#x22;%InstallPath%\\bin&#x22;"
+            showcmd="min"/>
 </shortcuts>|s' "$project/demo.xml"
 built="$work/built"
 mkdir -p "$built"
@@ -73,10 +73,10 @@ echo "$links" | sed 's/^/    log: /'
 readme_link=$(echo "$links" | grep -i 'Link Product\\Read me.lnk$')
 tool_link=$(echo "$links" | grep -i '\\Link Tool.lnk$')
 check "the install log lists both shortcuts, and nothing else there" \
-  [ -n "$readme_link" ] -a -n "$tool_link" -a "$(echo "$links" | wc -l)" -eq 2
+  [ -n "$readme_link" -a -n "$tool_link" -a "$(echo "$links" | wc -l)" -eq 2 ]
 readme_file=$(unix_name "$readme_link")
 tool_file=$(unix_name "$tool_link")
-check "both link files exist" [ -f "$readme_file" ] -a -f "$tool_file"
+check "both link files exist" [ -f "$readme_file" -a -f "$tool_file" ]
 
 install_win='C:\Program Files\Link Product'
 
