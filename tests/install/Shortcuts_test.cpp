@@ -65,15 +65,7 @@ class ShortcutsTest : public PluginHostTest {
     alpha_.Reset();
   }
   bool RunPhase() { return ForEachComponent(ShortcutHandler); }
-  int EventCount(const std::string& event) const {
-    const std::string log = alpha_.Log();
-    int count = 0;
-    for (size_t at = log.find(event + " "); at != std::string::npos;
-         at = log.find(event + " ", at + 1)) {
-      ++count;
-    }
-    return count;
-  }
+  int EventCount(const std::string& event) const { return alpha_.EventCount(event); }
   static int RecordedShortcuts() {
     int count = 0;
     for (int i = 0; i < InstallActions().Count(); ++i) {
@@ -186,6 +178,21 @@ TEST_F(ShortcutsTest, ALinkInUseIsReplacedOrRemovedAtTheNextStart) {
   ASSERT_TRUE(dropped->IsPending);
   EXPECT_TRUE(dropped->PendingFile.empty());  // so the link is deleted at the next start
   EXPECT_EQ(GetVariable(&MainDatabase(), "Reboot", ""), "1");
+}
+
+// Without a backup an old link could never come back: it is neither removed nor replaced.
+TEST_F(ShortcutsTest, ALinkThatCannotBeBackedUpIsLeftAlone) {
+  MakeProject(
+      "<shortcut name=\"%Links%\\removed\" action=\"remove\"/>"
+      "<shortcut name=\"%Links%\\replaced\" cmdline=\"%App%\"/>");
+  ASSERT_TRUE(ForceFolders(links_));
+  ASSERT_TRUE(WriteFileText(links_ + "removed.lnk", "old removed"));
+  ASSERT_TRUE(WriteFileText(links_ + "replaced.lnk", "old replaced"));
+  MainDatabase().TempBackupPath = scratch_.Path() + "missing\\";
+  EXPECT_TRUE(RunPhase());
+  EXPECT_EQ(ReadFileText(links_ + "removed.lnk"), "old removed");
+  EXPECT_EQ(ReadFileText(links_ + "replaced.lnk"), "old replaced");
+  EXPECT_EQ(RecordedShortcuts(), 0);
 }
 
 TEST_F(ShortcutsTest, ALinkThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
