@@ -121,17 +121,17 @@ if [ "$mode" = wine ]; then
   echo "$readme" | sed 's/^/    reader: /'
   echo "$tool" | sed 's/^/    reader: /'
   has() { grep -qxF -- "$2" <<<"$1"; }
+  # Wine's shell link (8.0) gives back the normal show command for every link it loads, whatever
+  # the file holds; the show commands are checked in the links' headers above.
   check "shell link: first target" has "$readme" "target=$install_win\\readme.txt"
   check "shell link: first working folder" has "$readme" "workdir=$install_win"
   check "shell link: first description" has "$readme" \
     "description=The read-me of the demonstration"
   check "shell link: first icon" has "$readme" "icon=$install_win\\bin\\demo.dat,1"
-  check "shell link: first show command" has "$readme" "show=3"
   check "shell link: first hot key" has "$readme" "hotkey=850"
   check "shell link: second target, unquoted" has "$tool" "target=$install_win\\bin\\helper.dat"
   check "shell link: second arguments keep their quotes" has "$tool" 'arguments=/x "two words"'
   check "shell link: second working folder, unquoted" has "$tool" "workdir=$install_win\\bin"
-  check "shell link: second show command" has "$tool" "show=7"
   check "shell link: second has no description" has "$tool" "description="
 fi
 
