@@ -82,7 +82,7 @@ install_win='C:\Program Files\Link Product'
 
 # The header fields lnkinfo 20181227 misreads (it shows the file size for both), read at their
 # documented places: show command at 0x3C, hot key at 0x40.
-header_word() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+header_word() { local word; word=$(od -An -tu4 -j "$2" -N4 "$1" 2>/dev/null | tr -d ' '); echo "${word:-0}"; }
 check "the first link opens maximized (3)" [ "$(header_word "$readme_file" 60)" = 3 ]
 check "the first link's hot key is 850" [ "$(( $(header_word "$readme_file" 64) & 0xFFFF ))" = 850 ]
 check "the second link opens minimized without activation (7)" \
