@@ -9,7 +9,7 @@ packages=(
   libmspack-dev zlib1g-dev libz-mingw-w64-dev osslsigncode
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 cabextract gcab clang-format
-  libpugixml-dev clang libfuzzer-14-dev python3 fonts-dejavu-core
+  libpugixml-dev clang libfuzzer-14-dev python3 fonts-dejavu-core liblnk-utils
 )
 
 missing=()

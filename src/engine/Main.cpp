@@ -651,6 +651,8 @@ bool MainDriver() {
 }
 
 int RunSetup() {
+  // The shell-link object of the shortcut phase, and the other COM objects, live on this thread.
+  const os::ComScope com;
   TRunState& state = RunState();
   XMLSettings().KeepValueSpaces = true;
   bool result = false;

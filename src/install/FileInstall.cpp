@@ -556,19 +556,14 @@ bool CopyPackages() {
   return result && !RunState().AbortRequested;
 }
 
-namespace {
-
-// A file to remove that could not be deleted now goes at the next start of the system. The
-// temporary file that would receive new contents has none to receive: moved into place, it would
-// leave the file empty instead of gone.
+// The temporary file that would receive new contents has none to receive: moved into place, it
+// would leave the file empty instead of gone.
 void MarkRemoved(TInstallFile& removal) {
   removal.Removed = true;
   if (!removal.IsPending || removal.PendingFile.empty()) return;
   DeleteFileForced(removal.PendingFile);
   removal.PendingFile.clear();
 }
-
-}  // namespace
 
 bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
   for (int index = 0; index < component.Files->Count(); ++index) {

@@ -10,6 +10,7 @@
 #include "install/Fonts.h"
 #include "install/Log.h"
 #include "install/Servers.h"
+#include "install/Shortcuts.h"
 #include "os/os.h"
 #include "plugins/PlugImpl.h"
 #include "support/Errors.h"
@@ -298,13 +299,6 @@ bool ListPhase(TItemList list, const TComponentHandler& handler) {
   return result;
 }
 
-bool SkippedListPhase(TItemList list, int count, const char* kind) {
-  if (!BeforeProcessItems(list)) return true;
-  ReportSkipped(count, kind);
-  AfterProcessItems(list);
-  return true;
-}
-
 // Steps 9 and 10: what follows the files, each while the run goes well.
 bool ItemPhases(bool& result) {
   TRunState& state = RunState();
@@ -321,13 +315,7 @@ bool ItemPhases(bool& result) {
     result = InstallFonts();
     AfterProcessItems(KX_LIST_FONTS);
   }
-  if (result) {
-    result = SkippedListPhase(KX_LIST_SHORTCUTS, CountItems([](const TkxComponent& component) {
-                                return CountTrue(component.Shortcuts.get(),
-                                                 [](const TkxShortcut&) { return true; });
-                              }),
-                              "shortcuts");
-  }
+  if (result) result = ListPhase(KX_LIST_SHORTCUTS, ShortcutHandler);
   if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
   return result;
 }

@@ -465,6 +465,25 @@ bool RemoveProcessVariable(const std::string& name);
 // with the folders of its machine root.
 std::string GetSpecialFolder(int csidl);
 
+// A shell link (".lnk" file) as plain data. Texts are taken as they are: no quotes are removed.
+struct ShellLinkData {
+  std::string target;
+  std::string arguments;
+  std::string workingFolder;
+  std::string description;
+  std::string iconFile;
+  int32_t iconIndex = 0;
+  uint16_t hotkey = 0;  // virtual key in the low byte, modifiers in the high byte
+  int showCommand = 1;  // 1 normal, 3 maximized, 7 minimized without activation
+};
+
+// Saves link to linkPath (its folder must exist), replacing any file there, and tells the shell
+// that the link, and the icon file when it exists, changed. Windows: the system's shell-link
+// object, on a thread whose COM is initialised (ComScope); false when any of its calls fails.
+// The host writes the binary format itself, with the attributes, size and times of the target
+// when it exists, and tells nobody.
+bool SaveShellLink(const std::string& linkPath, const ShellLinkData& link);
+
 // Asks Windows to end the session and restart; flags as ExitWindowsEx takes them. On NT the
 // shutdown privilege is enabled first. The host records the request under the machine root.
 bool EnableShutdownPrivilege();

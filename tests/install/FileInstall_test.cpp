@@ -106,15 +106,7 @@ class FileInstallTest : public PluginHostTest {
     ASSERT_TRUE(holder_.IsValid());
     while (!FileExists(ready)) ASSERT_FALSE(holder_.Wait(20)) << "the holder ended early";
   }
-  int EventCount(const std::string& event) {
-    const std::string log = alpha_.Log();
-    int count = 0;
-    for (size_t at = log.find(event + " "); at != std::string::npos;
-         at = log.find(event + " ", at + 1)) {
-      ++count;
-    }
-    return count;
-  }
+  int EventCount(const std::string& event) { return alpha_.EventCount(event); }
   TInstallFile* RecordedFile(const std::string& name) {
     return InstallActions().FindFile(app_ + name);
   }

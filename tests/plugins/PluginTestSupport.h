@@ -31,6 +31,16 @@ class PluginControl {
   void Reset() const { Export<void (*)()>("TestReset")(); }
 
   std::string Log() const { return Export<const char* (*)()>("TestLog")(); }
+  // How often the event of that name is in the log.
+  int EventCount(const std::string& event) const {
+    const std::string log = Log();
+    int count = 0;
+    for (size_t at = log.find(event + " "); at != std::string::npos;
+         at = log.find(event + " ", at + 1)) {
+      ++count;
+    }
+    return count;
+  }
   // probe answers 1 on the thread the test expects events on.
   void SetThreadProbe(int (*probe)()) const {
     Export<void (*)(int (*)())>("TestSetThreadProbe")(probe);

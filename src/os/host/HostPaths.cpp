@@ -2,6 +2,7 @@
 #include "os/host/HostPaths.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,15 +33,32 @@ void MakeDirs(const std::string& path) {
   }
 }
 
-// The folders a fresh Windows machine has and the engine relies on.
+// The folders a fresh Windows machine has and the engine relies on, the shell folders of the
+// registry's seed among them: a setup puts its shortcuts there and must not count them as its own.
 void CreateSkeleton(const std::string& root) {
   static const char* const kFolders[] = {
-      "/drive_c/windows/system32",
-      "/drive_c/windows/temp",
-      "/drive_c/windows/fonts",
-      "/drive_c/Program Files/Common Files",
+      "/windows/system32",
+      "/windows/temp",
+      "/windows/fonts",
+      "/Program Files/Common Files",
+      "/ProgramData/Microsoft/Windows/Start Menu/Programs/Startup",
+      "/ProgramData/Microsoft/Windows/Templates",
+      "/users/Public/Desktop",
+      "/users/Public/Documents",
   };
-  for (const char* folder : kFolders) MakeDirs(root + folder);
+  static const char* const kProfileFolders[] = {
+      "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup",
+      "/AppData/Roaming/Microsoft/Windows/SendTo",
+      "/AppData/Roaming/Microsoft/Windows/Recent",
+      "/AppData/Roaming/Microsoft/Windows/Templates",
+      "/AppData/Local",
+      "/Desktop",
+      "/Documents",
+  };
+  const std::string driveC = root + "/drive_c";
+  for (const char* folder : kFolders) MakeDirs(driveC + folder);
+  const std::string profile = driveC + "/users/" + HostUserName();
+  for (const char* folder : kProfileFolders) MakeDirs(profile + folder);
 }
 
 bool Exists(const std::string& path) {
@@ -129,6 +147,13 @@ std::string DriveBase(char letter) {
 }
 
 }  // namespace
+
+std::string HostUserName() {
+  const char* user = std::getenv("USER");
+  if (user && *user) return user;
+  if (const passwd* entry = getpwuid(geteuid())) return entry->pw_name;
+  return "user";
+}
 
 const std::string& MachineRoot() {
   std::lock_guard<std::mutex> lock(rootMutex);

@@ -14,6 +14,9 @@ namespace os::host {
 // on first use.
 const std::string& MachineRoot();
 
+// The login name, which Wine also uses for the profile folder (C:\users\NAME).
+std::string HostUserName();
+
 // Re-reads $KX_ROOT; for tests that give every case its own machine.
 void ResetMachineRoot();
 

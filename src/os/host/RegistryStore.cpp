@@ -2,7 +2,6 @@
 #include "os/host/RegistryStore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -375,14 +374,6 @@ void AppendKey(std::string& out, const RegistryKey& key, const std::string& path
 
 // ---------------------------------------------------------------------------------------------
 // Seeding
-
-// The login name, which Wine also uses for the profile folder.
-std::string HostUserName() {
-  const char* user = std::getenv("USER");
-  if (user && *user) return user;
-  if (const passwd* entry = getpwuid(geteuid())) return entry->pw_name;
-  return "user";
-}
 
 class Seeder {
  public:

@@ -303,6 +303,61 @@ std::string GetSpecialFolder(int csidl) {
   return buffer;
 }
 
+namespace {
+
+// Releases a COM interface on every path.
+template <class Interface>
+struct Released {
+  Interface* pointer = nullptr;
+  ~Released() {
+    if (pointer) pointer->Release();
+  }
+};
+
+// Sets the link's fields in a fixed order, each call having to succeed.
+bool FillShellLink(IShellLinkA& shellLink, const ShellLinkData& link) {
+  return SUCCEEDED(shellLink.SetPath(link.target.c_str())) &&
+         SUCCEEDED(shellLink.SetArguments(link.arguments.c_str())) &&
+         SUCCEEDED(shellLink.SetWorkingDirectory(link.workingFolder.c_str())) &&
+         SUCCEEDED(shellLink.SetShowCmd(link.showCommand)) &&
+         SUCCEEDED(shellLink.SetHotkey(link.hotkey)) &&
+         SUCCEEDED(shellLink.SetDescription(link.description.c_str())) &&
+         SUCCEEDED(shellLink.SetIconLocation(link.iconFile.c_str(), link.iconIndex));
+}
+
+void NotifyItemChanged(const std::string& path) {
+  using Notify = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);
+  if (auto notify = ShellFunction<Notify>("SHChangeNotify")) {
+    notify(SHCNE_UPDATEITEM, SHCNF_PATHA | SHCNF_FLUSH, path.c_str(), nullptr);
+  }
+}
+
+}  // namespace
+
+bool SaveShellLink(const std::string& linkPath, const ShellLinkData& link) {
+  const std::string context = "Cannot save the shortcut " + linkPath;
+  Released<IShellLinkA> shellLink;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                    reinterpret_cast<void**>(&shellLink.pointer));
+  if (FAILED(result)) return win32::Fail(context, static_cast<DWORD>(result));
+  if (!FillShellLink(*shellLink.pointer, link)) {
+    return win32::FailWith(context, "the shell link refused a field");
+  }
+  Released<IPersistFile> file;
+  result =
+      shellLink.pointer->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.pointer));
+  if (FAILED(result)) return win32::Fail(context, static_cast<DWORD>(result));
+  const std::wstring widePath = Widen(linkPath);
+  result = file.pointer->Save(widePath.c_str(), FALSE);
+  if (FAILED(result)) return win32::Fail(context, static_cast<DWORD>(result));
+  NotifyItemChanged(linkPath);
+  if (!link.iconFile.empty() &&
+      GetFileAttributesA(link.iconFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    NotifyItemChanged(link.iconFile);
+  }
+  return true;
+}
+
 bool EnableShutdownPrivilege() {
   HANDLE token = nullptr;
   const std::string context = "Cannot enable the shutdown privilege";
