@@ -12,9 +12,6 @@ class TkxPackage;
 // The install log of the previous run, which repair mode reads to remove old references.
 std::string& PreviousLogPath();
 bool RunLaunchChecks();
-bool RunApplicationsBeforeDialogs();
-void RegisterResume();
-bool LoadRunState(const std::string& folder);
 
 // The presetup window and the splash. Until the real windows exist, the stand-ins only record
 // their calls here, so that tests see which windows a run would have shown.

@@ -8,6 +8,7 @@
 #include "install/Actions.h"
 #include "install/FileInstall.h"
 #include "install/Log.h"
+#include "install/Programs.h"
 #include "os/os.h"
 #include "plugins/PlugImpl.h"
 #include "support/Errors.h"
@@ -221,13 +222,6 @@ void ReportSkipped(int count, const char* kind) {
   }
 }
 
-int ProgramsAt(TkxWhenStart moment) {
-  return CountItems([moment](const TkxComponent& component) {
-    return CountTrue(component.RunApps.get(),
-                     [moment](const TkxRunApp& app) { return app.WhenStart == moment; });
-  });
-}
-
 int RecordedFiles(bool (*marked)(const TInstallFile&)) {
   int count = 0;
   TInstallActions& actions = InstallActions();
@@ -238,29 +232,20 @@ int RecordedFiles(bool (*marked)(const TInstallFile&)) {
   return count;
 }
 
-int EnvironmentVariables() {
-  int count = 0;
-  const TkxVariables* variables = MainDatabase().Variables.get();
-  for (int index = 0; variables && index < variables->Count(); ++index) {
-    const TkxVariable* variable = variables->Items(index);
-    if (variable && variable->Name.size() > 4 && SameText(variable->Name.substr(0, 4), "SET ")) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-// Step 7 and step 11: the programs of a moment, resumed at its recorded state.
+// Step 7 and step 11: the programs of a moment, resumed at its recorded state. A session that
+// ends while one runs leaves the state recorded for the restart.
 bool ProgramPhase(TkxWhenStart moment) {
   TkxMainDatabase& database = MainDatabase();
   database.InstallState = TkxInstallState::isUnknown;
   RunState().ResumeMode = false;
+  bool result = true;
   if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(moment), "programs");
+    result = RunProgramsAt(moment);
+    if (RunState().InstallSuspended) return result;
     AfterProcessItems(KX_LIST_PROGRAMS);
   }
   database.InstallStateData.clear();
-  return true;
+  return result;
 }
 
 // --- The worker thread -----------------------------------------------------------------------
@@ -341,7 +326,7 @@ bool ItemPhases(bool& result) {
                               }),
                               "shortcuts");
   }
-  if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
+  if (result) result = EnvironmentPhase();
   return result;
 }
 
@@ -371,14 +356,7 @@ bool PrepareLog(bool resuming) {
 
 // Step 12: what the uninstaller needs, once everything is in place.
 void RegisterForMaintenance() {
-  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(TkxWhenStart::before_uninstall), "programs run before uninstalling");
-    AfterProcessItems(KX_LIST_PROGRAMS);
-  }
-  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(TkxWhenStart::after_uninstall), "programs run after uninstalling");
-    AfterProcessItems(KX_LIST_PROGRAMS);
-  }
+  RecordUninstallPrograms();
   RegisterApplication(installFolder);
 }
 
@@ -400,9 +378,13 @@ bool RunPhases() {
       RemoveOldReferences();
       BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
     }
-    // Files in use wait for the next start of the system ("Reboot" is set); the run goes on
-    // and their moves are scheduled when it has succeeded.
     result = FilePhase(logging);
+    // A file in use waits for the next start of the system: what follows may need it, so the
+    // run goes on only after the restart.
+    if (result && GetVariableBool(&database, "Reboot", false)) {
+      SuspendRun(TkxInstallState::isRegServers, "");
+      return true;
+    }
   }
   ItemPhases(result);
   if (result &&
