@@ -43,8 +43,9 @@ class ProgramsTest : public InstallTest {
   static std::string Probe(const std::string& when, const std::string& name, int code = 0,
                            const std::string& flags = "") {
     return "<runapp cmdline=\"" + os::ModuleFileName() +
-           "\" arg=\"--gtest_filter=ProgramProbe.* probe=" + name + " exit=" +
-           std::to_string(code) + "\" whenstart=\"" + when + "\" flags=\"" + flags + "\"/>";
+           "\" arg=\"--gtest_filter=ProgramProbe.* probe=" + name +
+           " exit=" + std::to_string(code) + "\" whenstart=\"" + when + "\" flags=\"" + flags +
+           "\"/>";
   }
   void MakeProject(const std::string& components) {
     TXMLTag project;
@@ -85,9 +86,10 @@ TEST_F(ProgramsTest, RunsTheProgramsOfTheMomentInOrder) {
 
 // An empty command would otherwise be handed to the shell, and fail the run with check_exitcode.
 TEST_F(ProgramsTest, AProgramWhoseCommandIsEmptyIsSkipped) {
-  MakeProject(Component("a", "<runapp cmdline=\"%Nothing%\" whenstart=\"before_install\" "
-                             "flags=\"check_exitcode\"/>" +
-                                 Probe("before_install", "after")));
+  MakeProject(Component("a",
+                        "<runapp cmdline=\"%Nothing%\" whenstart=\"before_install\" "
+                        "flags=\"check_exitcode\"/>" +
+                            Probe("before_install", "after")));
   SetVariable(&MainDatabase(), "Nothing", "");
   EXPECT_TRUE(RunProgramsAt(TkxWhenStart::before_install));
   EXPECT_EQ(Ran(), "after");
@@ -101,8 +103,8 @@ TEST_F(ProgramsTest, AFailingProgramFailsTheRunOnlyWithCheckExitcode) {
   } cases[] = {{"", true, "failing,next"}, {"check_exitcode", false, "failing"}};
   for (const Case& test : cases) {
     os::DeleteFile(Log());
-    MakeProject(Component("a", Probe("after_install", "failing", 3, test.flags) +
-                                   Probe("after_install", "next")));
+    MakeProject(Component(
+        "a", Probe("after_install", "failing", 3, test.flags) + Probe("after_install", "next")));
     EXPECT_EQ(RunProgramsAt(TkxWhenStart::after_install), test.result) << test.flags;
     EXPECT_EQ(Ran(), test.ran) << test.flags;
     EXPECT_EQ(MainDatabase().InstallState, TkxInstallState::isUnknown);
