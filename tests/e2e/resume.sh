@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A run that needs the machine to restart: it suspends, the restart starts the engine again with
 # the saved state, and the run goes on from where it stood.
-#   resume.sh host|wine ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR [ASKER] [HOLDER]
+#   resume.sh host|wine ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR [ASKER HOLDER]
 # host: the restart is `kxtool reboot`; a program asks for it by signalling the engine (SIGUSR1,
-# the host's end of session). wine: the restart is `wineboot -r`; ASKER is the Windows program
+# the host's end of session). wine: the restart is `wineboot -r` and `kxtool reboot`; ASKER is the Windows program
 # that asks for a restart (RebootAsker.c), HOLDER the one that holds a file open (FileHolder.c).
 set -u
 mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 asker=${7:-} holder=${8:-}
@@ -35,7 +35,9 @@ else
   target=win64 setup_name=DemoSetup.exe
   windows_name() { winepath -w "$1" 2>/dev/null; }
   run() { wine "$@"; }
-  restart() { wineboot -r 2>/dev/null; wineserver -w; }
+  # wineboot -r applies the pending file operations and runs HKLM's RunOnce commands, but not
+  # HKCU's, which Windows runs at the user's logon: kxtool reboot runs those.
+  restart() { wineboot -r 2>/dev/null; wineserver -w; run "$kxtool" reboot | tr -d '\r'; }
   program_files="$WINEPREFIX/drive_c/Program Files"
   cp "$asker" "$progs/asker.exe"
   printf '@echo %%1>>"%s"\r\n@exit %%2\r\n' "$(windows_name "$KX_RESUME_MARKS")" >"$progs/mark.bat"
@@ -98,11 +100,13 @@ reboot_machine() {
   echo "--- restart: exit $code"; echo "$out" | sed 's/^/    /'
 }
 asker_cmd="$(windows_name "$progs")\\asker.exe"
+asker_arg=""  # the host's asker marks through the environment, the Windows one by its argument
+[ "$mode" = wine ] && asker_arg=$(windows_name "$KX_RESUME_MARKS")
 mark=$(mark_cmd)
 
 # --- A program before the installation asks for a restart.
 fresh_machine
-build before "$(app before_install "$mark" first)$(app before_install "$asker_cmd" "")$(app before_install "$mark" second)$(app after_install "$mark" after)"
+build before "$(app before_install "$mark" first)$(app before_install "$asker_cmd" "$asker_arg")$(app before_install "$mark" second)$(app after_install "$mark" after)"
 first_run
 check "suspended run ends with exit 0" [ "$code" -eq 0 ]
 check "the programs ran up to the one asking for the restart" [ "$(marks)" = "first,asker" ]
@@ -143,7 +147,7 @@ check "the RunOnce value is gone" [ "$(run_once_values)" -eq 0 ]
 
 # --- Keys made before the restart are rolled back when the resumed run fails.
 fresh_machine
-build rollback "$(app after_install "$asker_cmd" "")$(app after_install "$mark" "failing 3" check_exitcode)"
+build rollback "$(app after_install "$asker_cmd" "$asker_arg")$(app after_install "$mark" "failing 3" check_exitcode)"
 first_run
 check "suspended run ends with exit 0" [ "$code" -eq 0 ]
 check "the saved state names the running program" \
@@ -155,4 +159,13 @@ check "the resumed run fails" grep -q '^exit -1' <<<"$out"
 check "the keys made before the restart are rolled back" \
   absent 'HKCU\Software\Kx Demo'
 check "the files installed before the restart are rolled back" [ ! -e "$install_dir" ]
+
+# The machine as found: no run left to resume (the restarts applied every pending file operation).
+fresh_machine
+for root in HKCU HKLM; do
+  key="$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+  for value in $(kx reg list "$key" 2>/dev/null | sed -n 's/^"\(kx[0-9]*\)".*/\1/p'); do
+    kx reg del "$key" "$value" >/dev/null
+  done
+done
 finish
