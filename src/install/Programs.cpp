@@ -259,6 +259,9 @@ void RecordUninstallPrograms() {
 
 bool SaveRunState() {
   const std::string& folder = RunState().SetupTempPath;
+  // Without its temporary folder a run has nowhere to keep its state; the current folder is not
+  // one the resume command would look in.
+  if (folder.empty()) return false;
   return MainDatabase().SaveToFile(folder + kDatabaseFile, kDatabaseRoot) &&
          InstallActions().SaveToFile(folder + kActionsFile, kActionsRoot);
 }

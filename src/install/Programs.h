@@ -32,7 +32,8 @@ void RecordUninstallPrograms();
 
 // The database ("MainDB", root "kx2project") and then, only if that worked, the action list
 // ("InstallActions", root "installactions") into the run's temporary folder; true when both were
-// written. LoadRunState reads both back from folder; false when either cannot be read.
+// written; false, writing nothing, when the run has no temporary folder. LoadRunState reads both
+// back from folder; false when either cannot be read.
 bool SaveRunState();
 bool LoadRunState(const std::string& folder);
 

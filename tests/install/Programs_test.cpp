@@ -168,6 +168,10 @@ TEST_F(ProgramsTest, TheRunStateIsSavedAndLoadedWhole) {
   EXPECT_EQ(GetVariable(&MainDatabase(), "Marker", ""), "kept");
   ASSERT_EQ(InstallActions().Count(), 1);
   EXPECT_FALSE(LoadRunState(Machine()));
+  // A run without its temporary folder has nowhere to keep its state: not the current folder.
+  RunState().SetupTempPath.clear();
+  EXPECT_FALSE(SaveRunState());
+  EXPECT_FALSE(FileExists("MainDB"));
 }
 
 TEST_F(ProgramsTest, TheResumeCommandIsRegisteredOncePerSuspend) {

@@ -25,15 +25,6 @@ struct RewriteCase {
   std::function<bool(const std::string& scratch)> rewrite;
 };
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<os::FindData> entries;
-  os::ListFolder(folder, entries);
-  std::vector<std::string> names;
-  for (const os::FindData& entry : entries) names.push_back(entry.name);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class SafeRewriteTest : public testing::TestWithParam<RewriteCase> {
  protected:
   void SetUp() override {
@@ -66,7 +57,7 @@ TEST_P(SafeRewriteTest, AFailureAtAnyChangeLeavesTheOldFileWhole) {
   const std::string folder = ExtractFilePath(file);
   const std::string old = "[Rename]\r\nNUL=C:\\OLD.DLL\r\nSET PATH=C:\\DOS\r\n";
   ASSERT_TRUE(WriteFileText(file, old));
-  const std::vector<std::string> namesBefore = Names(folder);
+  const std::vector<std::string> namesBefore = FolderNames(folder);
   ASSERT_TRUE(RewriteFailingAt(0));
   const std::string rewritten = ReadFileText(file);
   ASSERT_NE(rewritten, old);
@@ -79,7 +70,7 @@ TEST_P(SafeRewriteTest, AFailureAtAnyChangeLeavesTheOldFileWhole) {
     failures += done ? 0 : 1;
     EXPECT_EQ(ReadFileText(file), done ? rewritten : old) << "change " << n << " failed";
     // Once the new file is in place, an old copy that cannot be deleted stays beside it.
-    std::vector<std::string> names = Names(folder);
+    std::vector<std::string> names = FolderNames(folder);
     std::erase_if(names, [&](const std::string& name) {
       return done && name.ends_with(".old") && ReadFileText(folder + name) == old &&
              DeleteFileForced(folder + name);
