@@ -37,7 +37,7 @@ else
   run() { wine "$@"; }
   # wineboot -r applies the pending file operations and runs HKLM's RunOnce commands, but not
   # HKCU's, which Windows runs at the user's logon: kxtool reboot runs those.
-  restart() { wineboot -r 2>/dev/null; wineserver -w; run "$kxtool" reboot | tr -d '\r'; }
+  restart() { wineboot -r 2>/dev/null; run "$kxtool" reboot | tr -d '\r'; }
   program_files="$WINEPREFIX/drive_c/Program Files"
   cp "$asker" "$progs/asker.exe"
   printf '@echo %%1>>"%s"\r\n@exit %%2\r\n' "$(windows_name "$KX_RESUME_MARKS")" >"$progs/mark.bat"
