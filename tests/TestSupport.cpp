@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 
@@ -52,4 +54,13 @@ std::string ReadFileText(const std::string& path) {
 bool WriteFileText(const std::string& path, const std::string& text) {
   os::File file = os::File::Open(path, os::File::Mode::kCreate);
   return file.IsOpen() && file.Write(text.data(), text.size());
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<os::FindData> entries;
+  os::ListFolder(folder, entries);
+  std::vector<std::string> names;
+  for (const os::FindData& entry : entries) names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  return names;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 
@@ -43,3 +44,5 @@ std::string CurrentTestName();
 
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);

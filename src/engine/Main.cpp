@@ -18,6 +18,7 @@
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
 #include "install/Actions.h"
+#include "install/Programs.h"
 #include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"

@@ -3,6 +3,7 @@
 #include "database/KXClasses.h"
 #include "engine/Stubs.h"
 #include "expressions/Common.h"
+#include "install/Programs.h"
 #include "os/os.h"
 #include "support/RunState.h"
 #include "support/zrUtils.h"
@@ -46,9 +47,10 @@ void DestroyMainWindow() {
 bool SessionMayEnd() {
   TRunState& state = RunState();
   if (state.ResumeMode || MainDatabase().InstallState == TkxInstallState::isUnknown) return false;
-  // SuspendRun belongs here: it saves the run with its InstallState and InstallStateData and sets
-  // InstallSuspended, so that the run goes on after the restart. It comes with the saving and
-  // resuming of runs; until then the session may end as planned but leaves no run to resume.
+  // A program of a program phase is running: the run is saved at that program, so that it goes on
+  // after the restart with the ones that follow.
+  TkxMainDatabase& database = MainDatabase();
+  SuspendRun(database.InstallState, database.InstallStateData);
   state.SessionEnding = true;
   state.StopWaiting = true;
   return true;

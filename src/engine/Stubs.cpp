@@ -17,16 +17,6 @@ std::string& PreviousLogPath() {
 // Stub: no launch checks yet; every system passes.
 bool RunLaunchChecks() { return true; }
 
-// Stub: components carry no applications yet.
-bool RunApplicationsBeforeDialogs() { return true; }
-
-// Stub: no run is ever suspended yet; the files that were in use still go into place at the
-// next start of the system.
-void RegisterResume() { InstallActions().ApplyPendingFiles(); }
-
-// Stub: a suspended run cannot be saved yet, so none can be loaded.
-bool LoadRunState(const std::string& folder) { return false; }
-
 TPresetupWindowCalls& PresetupWindowCalls() {
   static TPresetupWindowCalls calls;
   return calls;

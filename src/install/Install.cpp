@@ -9,6 +9,7 @@
 #include "install/FileInstall.h"
 #include "install/Fonts.h"
 #include "install/Log.h"
+#include "install/Programs.h"
 #include "install/Servers.h"
 #include "install/Shortcuts.h"
 #include "os/os.h"
@@ -195,65 +196,20 @@ bool IniHandler(TkxPackage* package, TkxComponent& component) {
 
 // --- Phases of other item kinds --------------------------------------------------------------
 
-// Items of kinds this engine does not install yet: they are counted and the user is told in one
-// line, so that a run never claims what it did not do.
-int CountItems(const std::function<int(const TkxComponent&)>& count) {
-  int total = 0;
-  ForEachComponent([&](TkxPackage*, TkxComponent& component) {
-    total += count(component);
-    return true;
-  });
-  return total;
-}
-
-template <class List, class Accept>
-int CountTrue(const List* list, Accept accept) {
-  int count = 0;
-  if (!list) return 0;
-  for (int index = 0; index < list->Count(); ++index) {
-    const auto* item = list->Items(index);
-    if (item && accept(*item) && CheckCondition(*item)) ++count;
-  }
-  return count;
-}
-
-void ReportSkipped(int count, const char* kind) {
-  if (count > 0) {
-    ShowWarningBox(
-        Format("This version of the setup cannot install %s yet: %d skipped.", kind, count));
-  }
-}
-
-int ProgramsAt(TkxWhenStart moment) {
-  return CountItems([moment](const TkxComponent& component) {
-    return CountTrue(component.RunApps.get(),
-                     [moment](const TkxRunApp& app) { return app.WhenStart == moment; });
-  });
-}
-
-int EnvironmentVariables() {
-  int count = 0;
-  const TkxVariables* variables = MainDatabase().Variables.get();
-  for (int index = 0; variables && index < variables->Count(); ++index) {
-    const TkxVariable* variable = variables->Items(index);
-    if (variable && variable->Name.size() > 4 && SameText(variable->Name.substr(0, 4), "SET ")) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-// Step 7 and step 11: the programs of a moment, resumed at its recorded state.
+// Step 7 and step 11: the programs of a moment, resumed at its recorded state. A session that
+// ends while one runs leaves the state recorded for the restart.
 bool ProgramPhase(TkxWhenStart moment) {
   TkxMainDatabase& database = MainDatabase();
   database.InstallState = TkxInstallState::isUnknown;
   RunState().ResumeMode = false;
+  bool result = true;
   if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(moment), "programs");
+    result = RunProgramsAt(moment);
+    if (RunState().InstallSuspended) return result;
     AfterProcessItems(KX_LIST_PROGRAMS);
   }
   database.InstallStateData.clear();
-  return true;
+  return result;
 }
 
 // --- The worker thread -----------------------------------------------------------------------
@@ -316,7 +272,7 @@ bool ItemPhases(bool& result) {
     AfterProcessItems(KX_LIST_FONTS);
   }
   if (result) result = ListPhase(KX_LIST_SHORTCUTS, ShortcutHandler);
-  if (result) ReportSkipped(EnvironmentVariables(), "environment variables");
+  if (result) result = EnvironmentPhase();
   return result;
 }
 
@@ -346,14 +302,7 @@ bool PrepareLog(bool resuming) {
 
 // Step 12: what the uninstaller needs, once everything is in place.
 void RegisterForMaintenance() {
-  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(TkxWhenStart::before_uninstall), "programs run before uninstalling");
-    AfterProcessItems(KX_LIST_PROGRAMS);
-  }
-  if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
-    ReportSkipped(ProgramsAt(TkxWhenStart::after_uninstall), "programs run after uninstalling");
-    AfterProcessItems(KX_LIST_PROGRAMS);
-  }
+  RecordUninstallPrograms();
   RegisterApplication(installFolder);
 }
 
@@ -375,9 +324,13 @@ bool RunPhases() {
       RemoveOldReferences();
       BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
     }
-    // Files in use wait for the next start of the system ("Reboot" is set); the run goes on
-    // and their moves are scheduled when it has succeeded.
     result = FilePhase(logging);
+    // A file in use waits for the next start of the system: what follows may need it, so the
+    // run goes on only after the restart.
+    if (result && GetVariableBool(&database, "Reboot", false)) {
+      SuspendRun(TkxInstallState::isRegServers, "");
+      return true;
+    }
   }
   ItemPhases(result);
   if (result &&

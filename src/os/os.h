@@ -551,7 +551,11 @@ int MessageBox(WindowHandle owner, const std::string& text, const std::string& c
 // main thread serves such sends wherever it dispatches: PumpMessages, Sleep and Process::Wait.
 // Windows: a real window of the class given, never shown (a message-only one in a session without
 // a desktop), and the private message 22801 sent with SendMessage. The host: a queue of the main
-// thread; it has no sessions, so the session handlers are never called there.
+// thread. The host has no sessions of its own; the signal SIGUSR1 stands for the end of one, so
+// that tests can end it while a program runs (`kill -USR1`, or a program the engine started
+// signalling its parent): the main thread, where it next dispatches (PumpMessages, Sleep,
+// Process::Wait), calls queryEndSession and then endSession with its answer, as Windows sends
+// WM_QUERYENDSESSION and WM_ENDSESSION. The signal is taken from the first CreateMainWindow on.
 
 // The window's handlers, called on the main thread only. An exception thrown by one cannot pass
 // the window procedure: the layer answers 0 (FALSE) instead, so a handler catches its own.

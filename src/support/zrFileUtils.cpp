@@ -224,20 +224,28 @@ std::vector<std::string> WithRenameEntries(const std::vector<std::string>& lines
   return result;
 }
 
-std::vector<std::string> ReadTrimmedLines(const std::string& path) {
-  std::vector<std::string> lines;
-  os::File file = os::File::Open(path, os::File::Mode::kRead);
-  std::string line;
-  while (file.IsOpen() && ReadLine(file, line)) lines.push_back(Trim(line));
-  return lines;
-}
-
 bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
   os::File file = os::File::Open(path, os::File::Mode::kCreate);
   if (!file.IsOpen()) return false;
   for (const std::string& line : lines) {
     if (!WriteLine(file, line)) return false;
   }
+  return true;
+}
+
+// The new file takes the place of the old one, which is kept aside until then. The old copy stays
+// beside the new file when it cannot be deleted, and under its aside name when a failed move cannot
+// be undone: a stray copy, never a lost file.
+bool PutInPlace(const std::string& written, const std::string& path) {
+  if (!FileExists(path)) return os::MoveFile(written, path);
+  const std::string folder = ExtractFilePath(path);
+  const std::string aside = folder + UniqueName(folder, "", ".old", true);
+  if (!os::MoveFile(path, aside)) return false;
+  if (!os::MoveFile(written, path)) {
+    os::MoveFile(aside, path);
+    return false;
+  }
+  os::DeleteFile(aside);
   return true;
 }
 
@@ -252,13 +260,9 @@ std::string ShortPathOfTarget(const std::string& target) {
 
 bool ScheduleIn9xWininit(const std::string& source, const std::string& target) {
   std::string ini = WithTrailingBackslash(os::WindowsDir()) + "wininit.ini";
-  std::string backup = ChangeFileExt(ini, ".bak");
-  DeleteFileForced(backup);
   std::vector<std::string> lines;
-  if (FileExists(ini)) {
-    if (!os::MoveFile(ini, backup)) return false;
-    lines = ReadTrimmedLines(backup);
-  }
+  if (!ReadTextLines(ini, lines)) return false;
+  for (std::string& line : lines) line = Trim(line);
   std::string shortSource = ShortPath(source);
   std::vector<std::string> entries;
   if (target.empty()) {
@@ -275,9 +279,7 @@ bool ScheduleIn9xWininit(const std::string& source, const std::string& target) {
                             ExtractFileName(target).c_str()));
     }
   }
-  bool written = WriteLines(ini, WithRenameEntries(lines, entries));
-  DeleteFileForced(backup);
-  return written;
+  return ReplaceWithLines(ini, WithRenameEntries(lines, entries));
 }
 
 }  // namespace
@@ -336,6 +338,30 @@ bool ReadLine(os::File& file, std::string& line) {
 
 bool WriteLine(os::File& file, const std::string& text) {
   return file.Write(text.data(), text.size()) && file.Write("\r\n", 2);
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+  lines.clear();
+  if (!FileExists(path)) return true;
+  std::string content;
+  if (!TryReadWholeFile(path, content)) return false;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = content.size();
+    lines.push_back(content.substr(start, end - start));
+    start = end + 1;
+    if (content[end] == '\r' && start < content.size() && content[start] == '\n') ++start;
+  }
+  return true;
+}
+
+bool ReplaceWithLines(const std::string& path, const std::vector<std::string>& lines) {
+  const std::string written = os::CreateTempFile(ExtractFilePath(path), "kx");
+  if (written.empty()) return false;
+  if (WriteLines(written, lines) && PutInPlace(written, path)) return true;
+  os::DeleteFile(written);
+  return false;
 }
 
 std::string ShortPath(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 
@@ -81,6 +82,15 @@ bool TryReadWholeFile(const std::string& path, std::string& content);
 bool ReadLine(os::File& file, std::string& line);
 // Writes text followed by CR LF.
 bool WriteLine(os::File& file, const std::string& text);
+
+// The lines of a text file, split as ReadLine splits them. A missing file has none; false when
+// the file is there but cannot be read whole, so that a rewrite never drops what it could not read.
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+// Makes path a file of lines, each ending with CR LF, so that a failure on the way (a full disk, a
+// refused move) leaves the old file whole: the lines go to a temporary file in the same folder,
+// which then takes the file's place. The old file steps aside meanwhile and comes back when the
+// new one cannot take its place. False on failure, with nothing left behind.
+bool ReplaceWithLines(const std::string& path, const std::vector<std::string>& lines);
 
 // The short (8.3) form of a path, the path itself when there is none.
 std::string ShortPath(const std::string& path);

@@ -83,29 +83,19 @@ bool IsSetLineFor(const std::string& line, const std::string& name) {
 }
 
 bool SetIn9xAutoexec(const std::string& name, const std::string& value) {
-  const std::string root = "c:\\";
-  const std::string autoexec = root + "autoexec.bat";
-  std::string temporary = root + UniqueName(root, "", ".bat", true);
-  std::string setLine = Format("SET %s=%s", name.c_str(), value.c_str());
-  bool replaced = false;
-  {
-    os::File output = os::File::Open(temporary, os::File::Mode::kCreate);
-    if (!output.IsOpen()) return false;
-    os::File input = os::File::Open(autoexec, os::File::Mode::kRead);
-    std::string line;
-    while (input.IsOpen() && ReadLine(input, line)) {
-      bool matches = IsSetLineFor(line, name);
-      replaced = replaced || matches;
-      if (!WriteLine(output, matches ? setLine : line)) return false;
-    }
-    if (!replaced && !WriteLine(output, setLine)) return false;
-  }
+  const std::string autoexec = "c:\\autoexec.bat";
+  const std::string setLine = Format("SET %s=%s", name.c_str(), value.c_str());
   // A machine without autoexec.bat simply gets one.
-  if (FileExists(autoexec) && !DeleteFileForced(autoexec)) {
-    os::DeleteFile(temporary);
-    return false;
+  std::vector<std::string> lines;
+  if (!ReadTextLines(autoexec, lines)) return false;
+  bool replaced = false;
+  for (std::string& line : lines) {
+    if (!IsSetLineFor(line, name)) continue;
+    line = setLine;
+    replaced = true;
   }
-  return os::MoveFile(temporary, autoexec);
+  if (!replaced) lines.push_back(setLine);
+  return ReplaceWithLines(autoexec, lines);
 }
 
 }  // namespace

@@ -124,16 +124,6 @@ std::string Boxes(const std::function<void()>& call) {
   return WithLineFeeds(testing::internal::GetCapturedStderr());
 }
 
-// The names in a folder, sorted.
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<os::FindData> entries;
-  os::ListFolder(folder, entries);
-  std::vector<std::string> names;
-  for (const os::FindData& entry : entries) names.push_back(entry.name);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string Box(const std::string& caption, const std::string& text) {
   return WithLineFeeds(caption + ": " + text + "\n");
 }

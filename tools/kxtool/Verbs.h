@@ -31,3 +31,6 @@ int RunHavalVerb(const std::vector<std::string>& args);
 int RunRegVerb(const std::vector<std::string>& args);
 // kxtool inspect PACKAGE: the trailer and whether it checks out, the entries, the databases.
 int RunPackageVerb(const std::vector<std::string>& args);
+// kxtool reboot: the pending file operations in order, then the RunOnce commands of HKLM and
+// HKCU, each value deleted before its command runs; exit 1 when an operation or command failed.
+int RunRebootVerb(const std::vector<std::string>& args);

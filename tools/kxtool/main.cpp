@@ -30,6 +30,8 @@ const Verb kVerbs[] = {
     {"reg", RunRegVerb,
      "reg get KEY [VALUE] | set KEY VALUE TYPE DATA | del KEY [VALUE] | list KEY | dump [KEY]"
      "   read and change the registry"},
+    {"reboot", RunRebootVerb,
+     "reboot   apply the file operations pending until a restart, then run the RunOnce commands"},
     {"inspect", RunPackageVerb,
      "inspect PACKAGE   trailer, entries and deciphered databases of a package"},
 };

@@ -2,6 +2,8 @@
 // of the records other threads send to the main thread. The main thread serves the queue in
 // PumpMessages and in its waits (MainThread.h); a sender blocks until its record was served or
 // the window went away.
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -88,6 +90,41 @@ void ServeSends() {
   }
 }
 
+// Set by the session-end signal, taken by the main thread where it dispatches. A lock-free atomic
+// is all a signal handler may touch.
+constexpr int kSessionEndSignal = SIGUSR1;
+std::atomic<bool> sessionEndRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void RequestSessionEnd(int) { sessionEndRequested = true; }
+
+void InstallSessionEndSignal() {
+  struct sigaction action {};
+  action.sa_handler = RequestSessionEnd;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(kSessionEndSignal, &action, nullptr);
+}
+
+// What Windows sends a window when the session ends: first the question, then the end itself,
+// which ends the session only when the question was answered yes. Main thread only.
+void ServeSessionEnd() {
+  if (!sessionEndRequested.exchange(false)) return;
+  MainWindowHandlers handlers;
+  {
+    std::lock_guard<std::mutex> lock(Queue().mutex);
+    if (!Queue().exists) return;
+    handlers = Queue().handlers;
+  }
+  bool mayEnd = false;
+  try {
+    mayEnd = handlers.queryEndSession && handlers.queryEndSession();
+    if (handlers.endSession) handlers.endSession(mayEnd);
+  } catch (...) {
+    // As the window procedure answers FALSE for a handler that throws.
+  }
+}
+
 }  // namespace
 
 MainWindowResult CreateMainWindow(const std::string& className, IconHandle icon,
@@ -106,6 +143,8 @@ MainWindowResult CreateMainWindow(const std::string& className, IconHandle icon,
   queue.exists = true;
   queue.handlers = std::move(handlers);
   MainThreadId() = std::this_thread::get_id();
+  static const bool signalInstalled = (InstallSessionEndSignal(), true);
+  (void)signalInstalled;
   return MainWindowResult::kCreated;
 }
 
@@ -155,7 +194,10 @@ intptr_t SendToMainThread(void* record, bool* delivered) {
 }
 
 bool PumpMessages() {
-  if (IsMainThread()) ServeSends();
+  if (IsMainThread()) {
+    ServeSessionEnd();
+    ServeSends();
+  }
   return true;
 }
 
@@ -169,6 +211,7 @@ void SleepServing(uint32_t milliseconds) {
   MainWindowQueue& queue = Queue();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
+    ServeSessionEnd();
     ServeSends();
     std::unique_lock<std::mutex> lock(queue.mutex);
     if (!queue.arrived.wait_until(lock, deadline, [&queue] { return !queue.sends.empty(); })) {
