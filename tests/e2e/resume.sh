@@ -13,37 +13,22 @@ progs="$work/progs"
 mkdir -p "$progs"
 export KX_RESUME_MARKS="$work/marks.txt"
 
+source "$(dirname "$0")/machine.sh"
 if [ "$mode" = host ]; then
-  export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
-  mkdir -p "$TMPDIR"
-  target=host setup_name=DemoSetup
-  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  run() { "$@"; }
   restart() { "$kxtool" reboot; }
-  program_files="$KX_ROOT/drive_c/Program Files"
   # The programs: shell scripts with a program's name, which the engine starts directly.
   printf '#!/bin/sh\necho "$1" >>"$KX_RESUME_MARKS"\nexit "${2:-0}"\n' >"$progs/mark.exe"
   # Asks for the restart once: the session ends while it runs.
   printf '#!/bin/sh\necho asker >>"$KX_RESUME_MARKS"\nkill -USR1 $PPID\nsleep 3\n' \
     >"$progs/asker.exe"
   chmod +x "$progs"/*.exe
-  hold_open() {  # FILE READY STOP
-    flock "$1" bash -c 'touch "$1"; for _ in $(seq 600); do [ -e "$2" ] && break; sleep 0.1; done' \
-      _ "$2" "$3"
-  }
 else
-  target=win64 setup_name=DemoSetup.exe
-  windows_name() { winepath -w "$1" 2>/dev/null; }
-  run() { wine "$@"; }
   # wineboot -r applies the pending file operations and runs HKLM's RunOnce commands, but not
   # HKCU's, which Windows runs at the user's logon: kxtool reboot runs those.
   restart() { wineboot -r 2>/dev/null; run "$kxtool" reboot | tr -d '\r'; }
-  program_files="$WINEPREFIX/drive_c/Program Files"
   cp "$asker" "$progs/asker.exe"
   printf '@echo %%1>>"%s"\r\n@exit %%2\r\n' "$(windows_name "$KX_RESUME_MARKS")" >"$progs/mark.bat"
-  hold_open() { wine "$holder" "$(windows_name "$1")" "$(windows_name "$2")" "$(windows_name "$3")"; }
 fi
-kx() { run "$kxtool" "$@" | tr -d '\r'; }
 install_dir="$program_files/Demo Product"
 # Registry questions by exit code (kx's pipe would hide it).
 present() { run "$kxtool" reg "$([ $# -eq 1 ] && echo list || echo get)" "$@" >/dev/null 2>&1; }
@@ -58,8 +43,6 @@ saved_state() {  # the InstallState and InstallStateData of the suspended run's 
     python3 -c 'import sys,xml.etree.ElementTree as E; r=E.parse(sys.argv[1]).getroot()
 a={k.lower():v for k,v in r.attrib.items()}; print(r.tag, a.get("installstate",""), a.get("installstatedata",""))' "$db"
 }
-temp_dir=${TMPDIR:-}
-[ "$mode" = wine ] && temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
 mark_cmd() { [ "$mode" = host ] && echo "$(windows_name "$progs")\\mark.exe" ||
   echo "$(windows_name "$progs")\\mark.bat"; }
 
@@ -74,12 +57,7 @@ text = open(path).read()
 text = text.replace("</shortcuts>\n    </component>", "</shortcuts>\n      <runapps>" + programs + "</runapps>\n    </component>", 1)
 open(path, "w").write(text)
 PY
-  dir="$work/$1"
-  mkdir -p "$dir"
-  run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$dir/$setup_name")" \
-    --target "$target" --stub "$(windows_name "$engine")" >"$work/$1-kxbuild.log" 2>&1
-  chmod +x "$dir/$setup_name"
-  setup="$dir/$setup_name"
+  build_package "$project/demo.xml" "$work/$1" DemoSetup
 }
 app() {  # when, command, argument[, flags]
   printf '<runapp cmdline="%s" arg="%s" whenstart="%s" flags="%s"/>' "$2" "$3" "$1" "${4:-}"

@@ -9,35 +9,13 @@ set -u
 mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 holder=${7:-}
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
-
+source "$(dirname "$0")/machine.sh"
+setup_name=DemoSetup$exe
 if [ "$mode" = host ]; then
-  export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
-  mkdir -p "$TMPDIR"
-  temp_dir=$TMPDIR
-  target=host setup_name=DemoSetup
-  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  unix_name() { echo "$KX_ROOT/drive_c/$(echo "${1#[Cc]:\\}" | tr '\\' /)"; }  # C: paths only
-  run() { "$@"; }
-  # Holds FILE locked, creates READY, and lets go once STOP appears (60 s at most).
-  hold_open() {  # FILE READY STOP
-    flock "$1" bash -c 'touch "$1"; for _ in $(seq 600); do [ -e "$2" ] && break; sleep 0.1; done' \
-      _ "$2" "$3"
-  }
   short_date() { date +%m/%d/%Y; }  # the host's short date format
 else
-  temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
-  mkdir -p "$temp_dir"
-  target=win64 setup_name=DemoSetup.exe
-  windows_name() { winepath -w "$1" 2>/dev/null; }
-  unix_name() { winepath -u "$1" 2>/dev/null; }
-  run() { wine "$@"; }
-  hold_open() {  # FILE READY STOP [alone]
-    wine "$holder" "$(windows_name "$1")" "$(windows_name "$2")" "$(windows_name "$3")" "${@:4}"
-  }
   short_date() { wine cmd /c echo %DATE% 2>/dev/null | tr -d '\r'; }  # as Windows writes it
 fi
-# kxtool on the machine the engine installs on: the host's registry store or Wine's registry.
-kx() { run "$kxtool" "$@" | tr -d '\r'; }
 
 # Each run: the program, its arguments; sets $out (standard error and output) and $code.
 run_engine() {
@@ -51,15 +29,9 @@ run_engine() {
   echo "$out" | sed 's/^/    /'
 }
 
-contains() { echo "$out" | grep -qF -- "$1"; }
 size_of() { stat -c %s "$1"; }
 overwrite_at() { printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
 # The silent demo installed: exit 0, and the program's files in the install folder.
-if [ "$mode" = host ]; then
-  program_files="$KX_ROOT/drive_c/Program Files"
-else
-  program_files="$WINEPREFIX/drive_c/Program Files"
-fi
 install_dir="$program_files/Demo Product"
 installed() { [ "$code" -eq 0 ] && [ -f "$install_dir/readme.txt" ] && [ -f "$install_dir/install.log" ]; }
 

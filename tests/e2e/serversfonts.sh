@@ -9,26 +9,17 @@ set -u
 mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 server=$7 font=$8
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
-
+source "$(dirname "$0")/machine.sh"
 if [ "$mode" = host ]; then
-  export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
-  mkdir -p "$TMPDIR"
-  target=host setup_name=DemoSetup drive_c="$KX_ROOT/drive_c"
-  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  run() { "$@"; }
   # The library cannot reach the engine's registry store: it writes its calls to a file.
   export KX_TEST_SERVER_CALLS="$work/server.calls"
   server_calls() { [ -f "$KX_TEST_SERVER_CALLS" ] && cut -c1 "$KX_TEST_SERVER_CALLS" | tr -d '\n'; }
 else
-  target=win64 setup_name=DemoSetup.exe drive_c="$WINEPREFIX/drive_c"
-  windows_name() { winepath -w "$1" 2>/dev/null; }
-  run() { wine "$@"; }
   server_calls() { kx reg get 'HKCU\Software\KxTests\RecordingServer' "$server_path"; }
 fi
-kx() { run "$kxtool" "$@" | tr -d '\r'; }
 
 export KX_AUTOPILOT_TRACE=""
-install_dir="$drive_c/Program Files/Demo Product"
+install_dir="$program_files/Demo Product"
 folder='C:\Program Files\Demo Product'
 server_path="$folder\\bin\\recorder.dll"
 fonts_key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Fonts'
@@ -65,28 +56,16 @@ make_project() {  # name, extra file items
         <fileinfo name=\"app\\\\fonts\\\\kxtestfont.ttf\" fontname=\"$font_name\"/>\\
         <fileinfo name=\"app\\\\fonts\\\\kxbroken.ttf\" fontname=\"KxTest Broken\"/>\\
       </fileinfos>|" "$project/demo.xml"
-  built="$work/$1-built"
-  mkdir -p "$built"
-  run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$built/$setup_name")" \
-    --target "$target" --stub "$(windows_name "$engine")" >"$work/$1-kxbuild.log" 2>&1
-  check "$1: kxbuild builds the project" [ -f "$built/$setup_name" ]
-  chmod +x "$built/$setup_name"
+  build_package "$project/demo.xml" "$work/$1-built" DemoSetup
+  check "$1: kxbuild builds the project" [ -f "$setup" ]
 }
 
-run_setup() {  # name
-  out=$(run "$work/$1-built/$setup_name" /s 2>&1)
-  code=$?
-  out=${out//$'\r'/}
-  echo "--- $1: exit $code"
-  echo "$out" | sed 's/^/    /'
-}
-contains() { echo "$out" | grep -qF -- "$1"; }
 log_section() { kx ini "$(windows_name "$install_dir/install.log")" values "$1" | sed '$d'; }
 
 # --- The font and the server install and are recorded.
 clean_machine
 make_project good ""
-run_setup good
+run_setup "$setup" /s
 check "installs silently: exit 0" [ "$code" -eq 0 ]
 check "the font is in the fonts folder as packed" cmp "$font" "$(fonts_file kxtestfont.ttf)"
 check "the font is registered by its name, as a file of the fonts folder" \
@@ -102,7 +81,7 @@ check "fonts and servers are not reported as skipped" \
 clean_machine
 make_project broken "\\
         <file src=\"fonts\\\\kxbroken.ttf\" dst=\"%Fonts%\\\\kxbroken.ttf\" flags=\"reg_font\"/>"
-run_setup broken
+run_setup "$setup" /s
 check "a broken font fails the run" [ "$code" -ne 0 ]
 check "its message names the font" contains 'Can not register font "KxTest Broken"!'
 check "rollback unregisters the server it registered" [ "$(server_calls)" = +- ]

@@ -8,30 +8,7 @@ set -u
 mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 reader=${7:-}
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
-
-if [ "$mode" = host ]; then
-  export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
-  mkdir -p "$TMPDIR"
-  target=host setup_name=LinkSetup
-  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  # The host's drive C: lies under its machine root, drive Z: is "/".
-  unix_name() {
-    local path=${1//\\//}
-    case "$path" in
-      [Cc]:*) echo "$KX_ROOT/drive_c${path:2}" ;;
-      [Zz]:*) echo "${path:2}" ;;
-    esac
-  }
-  run() { "$@"; }
-  program_files="$KX_ROOT/drive_c/Program Files"
-else
-  target=win64 setup_name=LinkSetup.exe
-  windows_name() { winepath -w "$1" 2>/dev/null; }
-  unix_name() { winepath -u "$1" 2>/dev/null; }
-  run() { wine "$@"; }
-  program_files="$WINEPREFIX/drive_c/Program Files"
-fi
-kx() { run "$kxtool" "$@" | tr -d '\r'; }
+source "$(dirname "$0")/machine.sh"
 install_dir="$program_files/Link Product"
 rm -rf "$install_dir"
 
@@ -49,19 +26,12 @@ perl -0pi -e 's|<shortcuts>.*?</shortcuts>|<shortcuts>
             arg="/x &#x22;two words&#x22;" workdir="&#x22;%InstallPath%\\bin&#x22;"
             showcmd="min"/>
 </shortcuts>|s' "$project/demo.xml"
-built="$work/built"
-mkdir -p "$built"
-run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$built/$setup_name")" \
-  --target "$target" --stub "$(windows_name "$engine")" >"$work/kxbuild.log" 2>&1
-check "kxbuild builds the package" [ -f "$built/$setup_name" ]
-chmod +x "$built/$setup_name"
+build_package "$project/demo.xml" "$work/built" LinkSetup
+check "kxbuild builds the package" [ -f "$setup" ]
 
 export KX_AUTOPILOT_TRACE
 KX_AUTOPILOT_TRACE=$(windows_name "$work/trace.jsonl")
-out=$(run "$built/$setup_name" /s 2>&1)
-code=$?
-echo "--- $setup_name /s: exit $code"
-echo "${out//$'\r'/}" | sed 's/^/    /'
+run_setup "$setup" /s
 check "the project installs silently: exit 0" [ "$code" -eq 0 ]
 check "no shortcut is reported as skipped or failed" \
   bash -c '! grep -qiE "cannot install shortcuts|Error creating shortcut" <<<"$1"' _ "$out"

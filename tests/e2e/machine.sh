@@ -1,0 +1,66 @@
+# Shared by the end-to-end scripts (sourced after checks.sh, with $mode, $work, $engine, $kxbuild
+# and $kxtool set): the machine the engine installs on, the same questions asked of either.
+#   host: the Linux programs, with their own machine root ($work/machine) and temporary folder.
+#   wine: the Windows programs under Wine ($WINEPREFIX must be initialised); $holder, when set,
+#         is the Windows program that holds a file open (FileHolder.c).
+# Defines target, exe (the programs' file-name ending), drive_c, program_files, temp_dir, and
+# windows_name, unix_name, run, kx, hold_open, build_package and run_setup.
+
+if [ "$mode" = host ]; then
+  export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
+  mkdir -p "$TMPDIR"
+  temp_dir=$TMPDIR
+  target=host exe=""
+  drive_c="$KX_ROOT/drive_c"
+  windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
+  # The host's drive C: lies under its machine root, drive Z: is "/".
+  unix_name() {
+    local path=${1//\\//}
+    case "$path" in
+      [Cc]:*) echo "$drive_c${path:2}" ;;
+      [Zz]:*) echo "${path:2}" ;;
+    esac
+  }
+  run() { "$@"; }
+  # Holds FILE locked, creates READY, and lets go once STOP appears (60 s at most).
+  hold_open() {  # FILE READY STOP
+    flock "$1" bash -c 'touch "$1"; for _ in $(seq 600); do [ -e "$2" ] && break; sleep 0.1; done' \
+      _ "$2" "$3"
+  }
+else
+  temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+  mkdir -p "$temp_dir"
+  target=win64 exe=.exe
+  drive_c="$WINEPREFIX/drive_c"
+  windows_name() { winepath -w "$1" 2>/dev/null; }
+  unix_name() { winepath -u "$1" 2>/dev/null; }
+  run() { wine "$@"; }
+  hold_open() {  # FILE READY STOP [alone]
+    wine "$holder" "$(windows_name "$1")" "$(windows_name "$2")" "$(windows_name "$3")" "${@:4}"
+  }
+fi
+program_files="$drive_c/Program Files"
+
+# kxtool on the machine the engine installs on: the host's registry store or Wine's registry.
+kx() { run "$kxtool" "$@" | tr -d '\r'; }
+
+# Builds the project file into FOLDER/NAME (NAME.exe under Wine) and sets $setup; kxbuild's
+# output goes to FOLDER.kxbuild.log.
+build_package() {  # project file, folder, name
+  mkdir -p "$2"
+  setup="$2/$3$exe"
+  run "$kxbuild" "$(windows_name "$1")" -o "$(windows_name "$setup")" --target "$target" \
+    --stub "$(windows_name "$engine")" >"$2.kxbuild.log" 2>&1
+  [ -f "$setup" ] && chmod +x "$setup"
+}
+
+# One run of a program as a user would start it; sets $out (standard error and output, without
+# carriage returns) and $code, and shows both.
+run_setup() {  # program, arguments...
+  out=$(run "$@" 2>&1)
+  code=$?
+  out=${out//$'\r'/}
+  echo "--- $(basename "$1") ${*:2}: exit $code"
+  echo "$out" | sed 's/^/    /'
+}
+contains() { echo "$out" | grep -qF -- "$1"; }
