@@ -8,6 +8,7 @@
 #include "plugins/PlugImpl.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
+#include "support/WinVersion.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 #include "support/zrShell.h"
@@ -306,7 +307,14 @@ bool EnvironmentPhase() {
   for (int index = 0; variables && index < variables->Count(); ++index) {
     const TkxVariable* variable = variables->Items(index);
     if (!variable || !IsEnvironmentVariable(*variable)) continue;
-    if (!SetEnvironmentVariable(Trim(variable->Name.substr(4)), variable->Value)) return false;
+    const std::string name = Trim(variable->Name.substr(4));
+    // A run that fails later must not leave the user's environment changed: the old value is
+    // recorded for rollback. The uninstaller is not told, so that removing the application never
+    // takes away a variable the user may have come to rely on.
+    if (!name.empty() && !IsPlatform9x()) {
+      InstallActions().AddRegValue(kUserEnvironmentKey, name)->Log = false;
+    }
+    if (!SetEnvironmentVariable(name, variable->Value)) return false;
     SetVariable(&database, "Reboot", "1");
   }
   return true;

@@ -123,10 +123,12 @@ bool UnregisterServer(const std::string& file) { return RunServerRegistration(fi
 
 void EnvironmentStrings(std::vector<std::string>& list) { list = os::EnvironmentStrings(); }
 
+const char kUserEnvironmentKey[] = "HKCU\\Environment";
+
 bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
   if (name.empty()) return false;
   if (IsPlatform9x()) return SetIn9xAutoexec(name, value);
-  return RegWriteString("HKCU\\Environment", name, value);
+  return RegWriteString(kUserEnvironmentKey, name, value);
 }
 
 bool RestartWindows(bool force) {

@@ -25,6 +25,7 @@ void EnvironmentStrings(std::vector<std::string>& list);
 // Sets a variable of the user's environment for programs started later: under HKCU\Environment
 // on NT, in c:\autoexec.bat on the 9x platform. False for an empty name or when the change could
 // not be made.
+extern const char kUserEnvironmentKey[];  // "HKCU\Environment"
 bool SetEnvironmentVariable(const std::string& name, const std::string& value);
 
 // Restarts Windows (forcing programs to close when force is set); false when Windows refused.

@@ -10,6 +10,7 @@
 #include "database/zrXMLParser.h"
 #include "install/Programs.h"
 #include "os/os.h"
+#include "support/zrShell.h"
 
 namespace {
 
@@ -172,6 +173,30 @@ TEST_F(ProgramsTest, TheRunStateIsSavedAndLoadedWhole) {
   RunState().SetupTempPath.clear();
   EXPECT_FALSE(SaveRunState());
   EXPECT_FALSE(FileExists("MainDB"));
+}
+
+TEST_F(ProgramsTest, EnvironmentVariablesAreSetAndUndoneByRollback) {
+  const std::string kept = "KXTEST_ENV_KEPT", added = "KXTEST_ENV_ADDED";
+  ASSERT_TRUE(RegWriteString(kUserEnvironmentKey, kept, "the user's"));
+  RegDeleteValue(kUserEnvironmentKey, added);
+  TXMLTag project;
+  project.Parse("<kx2project><variables><var name=\"SET  " + kept +
+                " \" value=\"%NotExpanded%\"/><var name=\"set " + added +
+                "\" value=\"new\"/><var name=\"SETTLE\" value=\"no\"/></variables></kx2project>");
+  MainDatabase().Assign(project);
+  ASSERT_TRUE(EnvironmentPhase());
+  EXPECT_EQ(RegReadText(kUserEnvironmentKey, kept, ""), "%NotExpanded%");
+  EXPECT_EQ(RegReadText(kUserEnvironmentKey, added, ""), "new");
+  EXPECT_FALSE(RegValueExists(kUserEnvironmentKey, "TLE"));
+  EXPECT_EQ(GetVariable(&MainDatabase(), "Reboot", ""), "1");
+  // A later failure takes the run's changes back; the uninstaller never hears of them.
+  InstallActions().Rollback();
+  EXPECT_EQ(RegReadText(kUserEnvironmentKey, kept, ""), "the user's");
+  EXPECT_FALSE(RegValueExists(kUserEnvironmentKey, added));
+  for (int index = 0; index < InstallActions().Count(); ++index) {
+    EXPECT_FALSE(InstallActions().Action(index)->Log);
+  }
+  RegDeleteValue(kUserEnvironmentKey, kept);
 }
 
 TEST_F(ProgramsTest, TheResumeCommandIsRegisteredOncePerSuspend) {
