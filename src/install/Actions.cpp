@@ -173,6 +173,13 @@ void TInstallFile::WriteLogRecord() {
   if (IsServer) ::WriteLogRecord(TLogSection::RegServers, FileName);
 }
 
+void TInstallFile::MarkRemoved() {
+  Removed = true;
+  if (!IsPending || PendingFile.empty()) return;
+  DeleteFileForced(PendingFile);
+  PendingFile.clear();
+}
+
 void TInstallReg::Undo() {
   RegDeleteValue(Key, Param);
   if (!Existed) return;
@@ -254,6 +261,12 @@ TInstallFile* TInstallActions::AddFile(const std::string& path, TkxFlags flags, 
   }
   SetVariable(&MainDatabase(), "Reboot", "1");
   return file;
+}
+
+TInstallFile* TInstallActions::AddRemoval(const std::string& path, TkxFlags flags) {
+  TInstallFile* removal = AddFile(path, flags, true);
+  if (removal) removal->MarkRemoved();
+  return removal;
 }
 
 TInstallReg* TInstallActions::AddRegValue(const std::string& key, const std::string& name) {

@@ -58,6 +58,9 @@ class TInstallFile : public TInstallAction {
   // existed before the run is never the hand-over's to remove.
   void Undo() override;
   void WriteLogRecord() override;
+  // Marks the record of a file (or link) that goes for good: when it could not be deleted now,
+  // it goes at the next start of the system instead of being replaced there by an empty file.
+  void MarkRemoved();
 };
 
 class TInstallReg : public TInstallAction {
@@ -131,6 +134,8 @@ class TInstallActions : public TXMLObjectList {
   // cannot be backed up, or cannot be deleted and no pending file can be made: the caller must
   // not write the file then.
   TInstallFile* AddFile(const std::string& path, TkxFlags flags, bool clear);
+  // AddFile for a file that goes for good, its record marked so (MarkRemoved).
+  TInstallFile* AddRemoval(const std::string& path, TkxFlags flags);
   // Appends a TInstallReg for the value name under key before it is written: Existed, OldType
   // and OldValue tell what is there now.
   TInstallReg* AddRegValue(const std::string& key, const std::string& name);

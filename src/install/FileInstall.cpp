@@ -556,15 +556,6 @@ bool CopyPackages() {
   return result && !RunState().AbortRequested;
 }
 
-// The temporary file that would receive new contents has none to receive: moved into place, it
-// would leave the file empty instead of gone.
-void MarkRemoved(TInstallFile& removal) {
-  removal.Removed = true;
-  if (!removal.IsPending || removal.PendingFile.empty()) return;
-  DeleteFileForced(removal.PendingFile);
-  removal.PendingFile.clear();
-}
-
 bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
   for (int index = 0; index < component.Files->Count(); ++index) {
     TkxFile* item = component.Files->Items(index);
@@ -576,9 +567,7 @@ bool RemoveFiles(TkxPackage* package, TkxComponent& component) {
       TFileItemRecord record{found.Path.c_str(), static_cast<uint32_t>(found.Size),
                              LocalTimeToDos(found.LocalTime), found.Attributes, 1};
       if (!BeforeProcessItem(KX_LIST_FILES, &record)) continue;
-      if (TInstallFile* removal = InstallActions().AddFile(found.Path, item->Flags, true)) {
-        MarkRemoved(*removal);
-      }
+      InstallActions().AddRemoval(found.Path, item->Flags);
       AfterProcessItem(KX_LIST_FILES, &record);
     }
   }

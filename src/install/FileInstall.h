@@ -87,9 +87,5 @@ bool ExistingIsSame(const TExistingFile& existing, const std::string& sourceVers
 // already there counts as one user. The change is recorded so that a rollback takes it back.
 void RaiseSharedCounter(const std::string& path, bool existedBefore);
 
-// Marks the record of a file (or link) that a removal item deletes: when it could not be deleted
-// now, it goes at the next start of the system instead of being replaced there by an empty file.
-void MarkRemoved(TInstallFile& removal);
-
 // Message 11 of the language file (its fallback when missing) with its "%s" replaced by path.
 std::string CannotInstallMessage(const std::string& path);

@@ -280,8 +280,8 @@ void RemoveOldReferences() {
   IniListKeys(log, LogSectionName(TLogSection::Shortcuts), keys);
   SortIgnoringCase(keys);
   for (const std::string& link : keys) {
-    actions.AddFile(link, unlogged, true);
-    actions.AddFile(ChangeFileExt(link, ".pif"), unlogged, true);
+    actions.AddRemoval(link, unlogged);
+    actions.AddRemoval(ChangeFileExt(link, ".pif"), unlogged);
   }
   IniListKeys(log, LogSectionName(TLogSection::CreateDirs), keys);
   SortIgnoringCase(keys);

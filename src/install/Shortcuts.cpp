@@ -98,7 +98,7 @@ void ProcessShortcut(const TXMLObject* context, const TkxShortcut& item) {
   // nothing could bring it back.
   if (file && removal) {
     if (FileExists(link)) DeleteFileForced(link);
-    MarkRemoved(*file);
+    file->MarkRemoved();
   } else if (file) {
     CreateLink(texts, item, *file);
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "InstallTestSupport.h"
+#include "support/zrFileFind.h"
 
 namespace {
 
@@ -175,7 +176,21 @@ TEST_F(LogTest, OldReferencesGoExceptKeysOutsideTheUninstallEntries) {
                                      "c=\r\n[CreateKeys]\r\n" + user + "=\r\n" + machine + "=\r\n" +
                                      registry_.Path() + "=\r\nHKCU" + kUninstall + "=\r\n"));
 
+  // A link in use goes at the next start; no empty file waits to take its place.
+  const std::string held = Machine() + "Menu\\Held.lnk";
+  ASSERT_TRUE(WriteFileText(held, "held"));
+  ASSERT_TRUE(IniWriteString(log, "Shortcuts", held, ""));
+  os::File user_of_link = os::File::Open(held, os::File::Mode::kRead);
+  ASSERT_TRUE(user_of_link.IsOpen());
+
   RemoveOldReferences();
+  const TInstallFile* heldRecord = InstallActions().FindFile(held);
+  ASSERT_TRUE(heldRecord && heldRecord->IsPending && heldRecord->Removed);
+  EXPECT_EQ(heldRecord->PendingFile, "");
+  TzrFileFind leftovers(Machine() + "Menu\\kx*", 0, 0);
+  TzrFoundFile found;
+  EXPECT_FALSE(leftovers.Next(found)) << found.Path;
+  user_of_link.Close();
   EXPECT_FALSE(RegKeyExists(user));
   EXPECT_FALSE(RegKeyExists(machine));
   EXPECT_TRUE(RegKeyExists(stranger));
