@@ -39,6 +39,9 @@ show_installed() {  # install folder, command that runs kxtool
     'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\KxDemo'; do
     "$@" reg dump "$key" 2>/dev/null | tr -d '\r' | sed 's/^/      /' || true
   done
+  echo "   shortcuts made (as the install log lists them):"
+  tr -d '\r' <"$folder/install.log" 2>/dev/null |
+    sed -n '/^\[Shortcuts\]/,/^\[/{/^[^[]/s/=$//p}' | sed 's/^/      /'
   echo "   the install log, for the uninstaller (its sections):"
   grep '^\[' "$folder/install.log" 2>/dev/null | tr -d '\r' | tr '\n' ' ' | sed 's/^/      /'
   echo
@@ -85,6 +88,5 @@ show_trace "$work/autopilot-windows.jsonl"
 show_installed "$WINEPREFIX/drive_c/Program Files/Demo Product" wine build/win64/bin/kxtool.exe
 wineserver -k || true
 echo "== the engine checked and prepared both packages, read their databases and the project,"
-echo "   chose the language and the install type, installed the files, registry and INI values,"
-echo "   wrote the install log and the uninstall entry. Shortcuts, programs, servers and fonts"
-echo "   come with the next issue, and the engine says what it skipped."
+echo "   chose the language and the install type, installed the files, registry and INI values"
+echo "   and the shortcut, and wrote the install log and the uninstall entry."
