@@ -23,9 +23,11 @@
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"
 #include "plugins/PlugImpl.h"
+#include "support/DiagnosticLog.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/SafeNames.h"
+#include "support/WinVersion.h"
 #include "support/zrFileUtils.h"
 #include "support/zrIniFile.h"
 #include "support/zrRegIni.h"
@@ -368,21 +370,33 @@ bool RunPhases(DriverProgress& progress) {
   LoadSilentSettings(ChangeFileExt(state.SetupFileName, ".sss"));
   if (!state.ResumeMode) ApplySilentVariables();
   InitRuntimeVariables();
-  if (!state.ResumeMode && !PrepareMainPackage()) return false;
+  if (!state.ResumeMode) {
+    diag::Phase phase("preparation of the main package");
+    if (!phase.Ended(PrepareMainPackage())) return false;
+  }
   SetDriverVariable("Reboot", "0");
   state.RollbackDisabled = VariableBool("DisableRollback", false);
   if (state.RepairMode && !PrepareRepair()) return false;
   BuildLanguageList();
   ChooseLanguage();
+  diag::Linef("languages offered: %s; chosen: %s", Variable("Languages", "ENU").c_str(),
+              Variable("LangID", "").c_str());
   if (!LoadPackagePlugins(0) || Aborted()) return false;
   PreselectInstallType();
-  if (!state.ResumeMode && (!RunLaunchChecks() || Aborted())) return false;
+  if (!state.ResumeMode) {
+    diag::Phase phase("launch checks");
+    if (!phase.Ended(RunLaunchChecks() && !Aborted())) return false;
+  }
   Broadcast(EV_START, 0, 0, true);
   progress.startSent = true;
   if (Aborted()) return false;
   if (!RunApplicationsPhase()) return false;
-  if (!state.ResumeMode && !RunDialogsAndResolve()) return false;
-  return InstallAndConclude();
+  if (!state.ResumeMode) {
+    diag::Phase phase("dialogs and the choice of components");
+    if (!phase.Ended(RunDialogsAndResolve())) return false;
+  }
+  diag::Phase phase("installation");
+  return phase.Ended(InstallAndConclude());
 }
 
 // Runs one step of the clean-up block. The block runs while an error may be on its way out, so
@@ -456,6 +470,7 @@ void CreateTempFolders() {
   database.TempFontsPath = CreateUniqueFolder(state.SetupTempPath, true);
   database.TempGACPath = CreateUniqueFolder(state.SetupTempPath, true);
   database.TempBackupPath = CreateUniqueFolder(state.SetupTempPath, true);
+  diag::Line("temporary folder: " + state.SetupTempPath);
 }
 
 bool WriteUnpackLibrary(const std::string& folder) {
@@ -651,6 +666,26 @@ bool MainDriver() {
   return CleanUp(result, progress, savedDir) && result;
 }
 
+namespace {
+
+// The diagnostic log, when the command line asks for one, opened with what the run starts from.
+void StartDiagnosticLog() {
+  const std::string path = diag::PathFromCommandLine();
+  if (path.empty()) return;
+  if (!diag::Open(FullPath(path))) {
+    ShowWarningBox(Format("Cannot create the log file \"%s\": %s", path.c_str(),
+                          os::LastErrorMessage().c_str()));
+    return;
+  }
+  diag::Line("command line: " + os::CommandLine());
+  diag::Line("engine: " + os::ModuleFileName());
+  diag::Line("Windows: " + WinVersion().Description);
+  diag::Linef("user's locale: %04X; current folder: %s", os::UserDefaultLocaleId(),
+              os::GetCurrentDir().c_str());
+}
+
+}  // namespace
+
 int RunSetup() {
   // The shell-link object of the shortcut phase, and the other COM objects, live on this thread.
   const os::ComScope com;
@@ -659,9 +694,11 @@ int RunSetup() {
   bool result = false;
   os::OnStopRequest(RemoveTempFolderOnStop, -1);
   os::OnCrash(ReportCrash, -1);
+  StartDiagnosticLog();
   try {
     std::string resumeFolder;
     if (ResumeFolderFromCommandLine(resumeFolder)) {
+      diag::Line("resuming the run saved in " + resumeFolder);
       state.ResumeMode = true;
       TempFolderGuard().Adopt(resumeFolder);
       if (!LoadRunState(resumeFolder))
@@ -677,6 +714,11 @@ int RunSetup() {
     result = false;
   }
   TempFolderGuard().Remove(false);
-  if (result && state.RebootAtExit) RestartWindows(false);
-  return result ? 0 : -1;
+  if (result && state.RebootAtExit) {
+    diag::Line("the system restarts");
+    RestartWindows(false);
+  }
+  const int exitCode = result ? 0 : -1;
+  diag::Close(Format("exit code %d", exitCode));
+  return exitCode;
 }

@@ -5,6 +5,7 @@
 #include "expressions/Common.h"
 #include "install/Log.h"
 #include "os/os.h"
+#include "support/DiagnosticLog.h"
 #include "support/Errors.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
@@ -329,11 +330,39 @@ bool TInstallActions::CreateRegKeys(const std::string& key, bool record) {
 
 // The last action first: a file replaced twice comes back in its first state, and folders and
 // keys are emptied of what the run put in them before they are removed.
+namespace {
+
+// One action as the diagnostic log shows it: its kind, what it changed, and how.
+std::string Described(const TInstallAction& action) {
+  std::string kind = action.ClassInfo().Name().substr(std::string("TInstall").size());
+  std::string text = kind + " " + action.Target();
+  if (action.Existed) text += " (was there before)";
+  if (!action.Log) text += " (not for the uninstaller)";
+  if (const auto* file = dynamic_cast<const TInstallFile*>(&action); file && file->IsPending) {
+    text += " (at the next start of the system)";
+  }
+  return text;
+}
+
+}  // namespace
+
 void TInstallActions::Rollback() {
+  if (diag::IsOpen()) diag::Linef("rollback of %d actions, the last first", Count());
   while (Count() > 0) {
     const int last = Count() - 1;
-    if (TInstallAction* action = Action(last)) UndoSafely(*action);
+    if (TInstallAction* action = Action(last)) {
+      if (diag::IsOpen()) diag::Line("undo " + Described(*action));
+      UndoSafely(*action);
+    }
     Delete(last);
+  }
+}
+
+void TInstallActions::LogRecords() const {
+  if (!diag::IsOpen()) return;
+  diag::Linef("recorded actions: %d", Count());
+  for (int i = 0; i < Count(); ++i) {
+    if (const TInstallAction* action = Action(i)) diag::Line("  " + Described(*action));
   }
 }
 

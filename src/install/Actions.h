@@ -32,6 +32,8 @@ class TInstallAction : public TXMLObject {
   virtual void Undo() {}
   // Writes the action's install-log record (only called for Log and not Existed).
   virtual void WriteLogRecord() {}
+  // What the action changed, for the diagnostic log.
+  virtual std::string Target() const { return ""; }
 };
 
 class TInstallFile : public TInstallAction {
@@ -58,6 +60,7 @@ class TInstallFile : public TInstallAction {
   // existed before the run is never the hand-over's to remove.
   void Undo() override;
   void WriteLogRecord() override;
+  std::string Target() const override { return FileName; }
   // Marks the record of a file (or link) that goes for good: when it could not be deleted now,
   // it goes at the next start of the system instead of being replaced there by an empty file.
   void MarkRemoved();
@@ -73,6 +76,7 @@ class TInstallReg : public TInstallAction {
 
   void Undo() override;
   void WriteLogRecord() override;
+  std::string Target() const override { return Key + "|" + Param; }
 };
 
 class TInstallIni : public TInstallAction {
@@ -85,6 +89,7 @@ class TInstallIni : public TInstallAction {
 
   void Undo() override;  // nothing: the file is restored through its own TInstallFile
   void WriteLogRecord() override;
+  std::string Target() const override { return IniFile + " [" + Section + "] " + Param; }
 };
 
 class TInstallShortcut : public TInstallAction {
@@ -94,6 +99,7 @@ class TInstallShortcut : public TInstallAction {
 
   void Undo() override;  // nothing: the link is restored through its own TInstallFile
   void WriteLogRecord() override;
+  std::string Target() const override { return LinkFile; }
 };
 
 class TInstallFolder : public TInstallAction {
@@ -103,6 +109,7 @@ class TInstallFolder : public TInstallAction {
 
   void Undo() override;  // removes the folder when it is empty
   void WriteLogRecord() override;
+  std::string Target() const override { return Folder; }
 };
 
 class TInstallRegKey : public TInstallAction {
@@ -112,6 +119,7 @@ class TInstallRegKey : public TInstallAction {
 
   void Undo() override;  // deletes the key, not its subkeys
   void WriteLogRecord() override;
+  std::string Target() const override { return Key; }
 };
 
 class TInstallActions : public TXMLObjectList {
@@ -152,6 +160,8 @@ class TInstallActions : public TXMLObjectList {
   void Rollback();
   // WriteLogRecord for every action with Log set and Existed clear, in order.
   void WriteLog();
+  // Lists every action in the diagnostic log, when there is one.
+  void LogRecords() const;
   // Schedules, for the next start of the system, each pending file's move into place (or the
   // deletion of the target when it has no pending file).
   void ApplyPendingFiles();

@@ -1,6 +1,7 @@
 #include "install/Install.h"
 
 #include <cmath>
+#include <iterator>
 #include <thread>
 
 #include "database/KXClasses.h"
@@ -14,6 +15,7 @@
 #include "install/Shortcuts.h"
 #include "os/os.h"
 #include "plugins/PlugImpl.h"
+#include "support/DiagnosticLog.h"
 #include "support/Errors.h"
 #include "support/RunState.h"
 #include "support/zrFileUtils.h"
@@ -27,6 +29,12 @@ namespace {
 std::string installFolder;
 
 int32_t ListWord(TItemList list) { return list << 16; }
+
+const char* ListName(TItemList list) {
+  static const char* const names[] = {"files",   "registry values", "INI values", "shortcuts",
+                                      "servers", "fonts",           "programs"};
+  return list >= 0 && list < static_cast<int>(std::size(names)) ? names[list] : "items";
+}
 
 // Rounded to the nearest whole percent, halves to even; a total of 0 is complete.
 intptr_t Percent(int64_t done, int64_t total) {
@@ -199,17 +207,22 @@ bool IniHandler(TkxPackage* package, TkxComponent& component) {
 // Step 7 and step 11: the programs of a moment, resumed at its recorded state. A session that
 // ends while one runs leaves the state recorded for the restart.
 bool ProgramPhase(TkxWhenStart moment) {
+  diag::Phase phase(moment == TkxWhenStart::before_install ? "programs before the installation"
+                                                           : "programs after the installation");
   TkxMainDatabase& database = MainDatabase();
   database.InstallState = TkxInstallState::isUnknown;
   RunState().ResumeMode = false;
   bool result = true;
   if (BeforeProcessItems(KX_LIST_PROGRAMS)) {
     result = RunProgramsAt(moment);
-    if (RunState().InstallSuspended) return result;
+    if (RunState().InstallSuspended) {
+      diag::Line("the run is suspended for a restart");
+      return phase.Ended(result);
+    }
     AfterProcessItems(KX_LIST_PROGRAMS);
   }
   database.InstallStateData.clear();
-  return result;
+  return phase.Ended(result);
 }
 
 // --- The worker thread -----------------------------------------------------------------------
@@ -240,19 +253,21 @@ bool RunWorker() {
 
 // Step 8: files, unless the plug-ins refuse the list; the uninstaller once they are in place.
 bool FilePhase(bool logging) {
-  if (!BeforeProcessItems(KX_LIST_FILES)) return true;
+  diag::Phase phase("files");
+  if (!BeforeProcessItems(KX_LIST_FILES)) return phase.Ended(true);
   bool result = ForEachComponent(RemoveFiles);
   if (result) result = RunWorker();
   if (result && logging) result = DeployUninstaller(installFolder);
   AfterProcessItems(KX_LIST_FILES);
-  return result;
+  return phase.Ended(result);
 }
 
 bool ListPhase(TItemList list, const TComponentHandler& handler) {
-  if (!BeforeProcessItems(list)) return true;
+  diag::Phase phase(ListName(list));
+  if (!BeforeProcessItems(list)) return phase.Ended(true);
   const bool result = ForEachComponent(handler);
   AfterProcessItems(list);
-  return result;
+  return phase.Ended(result);
 }
 
 // Steps 9 and 10: what follows the files, each while the run goes well.
@@ -262,17 +277,26 @@ bool ItemPhases(bool& result) {
   if (result && (!state.ResumeMode || database.InstallState == TkxInstallState::isRegServers)) {
     database.InstallState = TkxInstallState::isUnknown;
     state.ResumeMode = false;
+    diag::Phase phase("servers");
     ServerPhase();
+    phase.Ended(true);
   }
   if (state.ResumeMode) return result;
   if (result) result = ListPhase(KX_LIST_REGISTRY, RegistryHandler);
   if (result) result = ListPhase(KX_LIST_INI, IniHandler);
-  if (result && BeforeProcessItems(KX_LIST_FONTS)) {
-    result = InstallFonts();
-    AfterProcessItems(KX_LIST_FONTS);
+  if (result) {
+    diag::Phase phase("fonts");
+    if (BeforeProcessItems(KX_LIST_FONTS)) {
+      result = InstallFonts();
+      AfterProcessItems(KX_LIST_FONTS);
+    }
+    phase.Ended(result);
   }
   if (result) result = ListPhase(KX_LIST_SHORTCUTS, ShortcutHandler);
-  if (result) result = EnvironmentPhase();
+  if (result) {
+    diag::Phase phase("environment variables");
+    result = phase.Ended(EnvironmentPhase());
+  }
   return result;
 }
 
@@ -302,6 +326,7 @@ bool PrepareLog(bool resuming) {
 
 // Step 12: what the uninstaller needs, once everything is in place.
 void RegisterForMaintenance() {
+  diag::Phase phase("registration for maintenance and removal");
   RecordUninstallPrograms();
   RegisterApplication(installFolder);
 }
@@ -321,13 +346,16 @@ bool RunPhases() {
         FileExists(LogSettings().Path)) {
       BroadcastNamed("CM_SHOWSTATUSTEXT", reinterpret_cast<intptr_t>(GetMessage(16).c_str()), 750,
                      false);
+      diag::Phase phase("removal of the previous version's references");
       RemoveOldReferences();
+      phase.Ended(true);
       BroadcastNamed("CM_HIDESTATUSTEXT", 0, 0, false);
     }
     result = FilePhase(logging);
     // A file in use waits for the next start of the system: what follows may need it, so the
     // run goes on only after the restart.
     if (result && GetVariableBool(&database, "Reboot", false)) {
+      diag::Line("a file in use waits for the restart: the run is suspended");
       SuspendRun(TkxInstallState::isRegServers, "");
       return true;
     }
@@ -394,9 +422,11 @@ bool RunInstallation() {
   try {
     result = RunPhases();
   } catch (...) {
+    InstallActions().LogRecords();
     IniCloseAll();
     throw;
   }
   IniCloseAll();
+  InstallActions().LogRecords();
   return result;
 }

@@ -28,6 +28,11 @@ using IconHandle = void*;
 
 // The system's description of the calling thread's last failure, without a trailing newline.
 std::string LastErrorMessage();
+// Receives the text of every failure the layer records, on the failing thread, as it happens (the
+// diagnostic log). Set it before other threads start; nullptr stops it. Failures of probes that
+// answer "no" (a missing file or key) are recorded too.
+using FailureObserver = void (*)(const std::string& text);
+void SetFailureObserver(FailureObserver observer);
 
 // ---------------------------------------------------------------------------------------------
 // Process

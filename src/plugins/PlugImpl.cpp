@@ -8,6 +8,8 @@
 #include "os/os.h"
 #include "plugins/CtrlHandler.h"
 #include "plugins/KXPlugins.h"
+#include "support/DiagnosticLog.h"
+#include "support/zrFileUtils.h"
 #include "support/zrStrUtils.h"
 #include "support/zrUtils.h"
 
@@ -174,7 +176,13 @@ intptr_t SendToPlugin(TPlugin& plugin, int32_t number, intptr_t first, intptr_t 
   auto entry = reinterpret_cast<KxEventEntry>(plugin.Info.eventEntry);
   if (name.empty() || !entry) return 0;
   TPluginCodeScope inPlugin(plugin.FileName);
-  return entry(number, name.c_str(), first, second);
+  const intptr_t answer = entry(number, name.c_str(), first, second);
+  if (diag::IsOpen()) {
+    diag::Linef("%s(%lld, %lld) to %s: %lld", name.c_str(), static_cast<long long>(first),
+                static_cast<long long>(second), ExtractFileName(plugin.FileName).c_str(),
+                static_cast<long long>(answer));
+  }
+  return answer;
 }
 
 namespace {

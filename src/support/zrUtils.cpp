@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "support/DiagnosticLog.h"
 #include "support/zrFileUtils.h"
 #include "support/zrStrUtils.h"
 
@@ -14,7 +15,12 @@ int ShowMessageBox(os::WindowHandle owner, const std::string& caption, const std
                    uint32_t icon) {
   uint32_t flags = os::kMbOk | os::kMbTaskModal | icon;
   if (MessageBoxSettings().setForeground) flags |= os::kMbSetForeground;
-  return os::MessageBox(owner, text, caption, flags);
+  diag::Line("box \"" + caption + "\": " + text);
+  const uint32_t kind = icon & 0xF0;  // the icon bits
+  if (kind == os::kMbIconStop || kind == os::kMbIconExclamation) diag::RecentFailures();
+  const int answer = os::MessageBox(owner, text, caption, flags);
+  diag::Linef("box answered %d", answer);
+  return answer;
 }
 
 void ShowErrorBox(const std::string& text) {

@@ -381,6 +381,29 @@ check "a plug-in that faults: it is named" \
   contains 'The plug-in "testfail_crash.dll" has failed (access violation). Setup cannot continue.'
 check "a plug-in that faults: exit code -1" [ "$code" -eq 255 ]
 check "a plug-in that faults: the temporary folder is removed" [ -z "$leftover" ]
+
+# An administrator's diagnostic log of a run that fails late: an INI file whose folder is a file.
+variant logged '' 's|<ini file="%InstallPath%\\demo.ini"[^>]*/>|&<ini file="%InstallPath%\\readme.txt\\broken.ini" section="S" param="P" value="V"/>|'
+mkdir -p "$work/log folder"
+run_engine "$setup" /s "/log=$(windows_name "$work/log folder/run.log")"
+diagnostic=$(tr -d '\r' <"$work/log folder/run.log" 2>/dev/null)
+logged() { grep -qE -- "^[0-9:.]{12} (main|work)  $1" <<<"$diagnostic"; }
+check "/log: the run fails: exit code -1" [ "$code" -eq 255 ]
+check "/log: the log starts with the command line" logged 'command line: .* /s "/log=.*run.log"$'
+check "/log: each phase with its result" logged "end registry values: succeeded \\([0-9]+ ms\\)"
+check "/log: the events with their answers" logged "EV_BEFOREINSTALL\\(0, 0\\) to autopilot.dll: 0"
+check "/log: the failing action's box" logged 'box "Demo Product": Cannot write file .*\\readme.txt\\broken.ini$'
+check "/log: the system's reason for it" \
+  logged 'system failure at [0-9:.]+ Cannot open file .*\\readme.txt\\broken.ini: .'
+check "/log: every recorded action, then each undone" \
+  bash -c 'grep -q "^[0-9:.]* main    Reg HKCU.Software.Kx Demo.Demo Product|Runs" <<<"$0" &&
+    grep -q "undo File C:.Program Files.Demo Product.readme.txt" <<<"$0"' "$diagnostic"
+check "/log: the plug-ins hear the run failed" logged "EV_FINISH\\(0, 0\\) to autopilot.dll: 0"
+check "/log: the exit code ends it" [ "$(tail -1 <<<"$diagnostic" | cut -c20-)" = "exit code -1" ]
+run_engine "$setup" /s /log "$(windows_name "$work/no such folder/run.log")"
+check "/log in a folder that is not there: a warning, and the run goes on" \
+  bash -c '[ "$0" -eq 255 ] && grep -q "Cannot create the log file" <<<"$1" &&
+    grep -q "broken.ini" <<<"$1"' "$code" "$out"
 unset KX_AUTOPILOT_TRACE KX_DISK2
 
 # --- Temporary names someone else took first: with the clock standing still, the name the clock

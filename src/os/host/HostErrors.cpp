@@ -1,5 +1,6 @@
 #include "os/host/HostErrors.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "os/os.h"
@@ -8,10 +9,13 @@ namespace os {
 namespace {
 
 thread_local std::string lastError;
+std::atomic<FailureObserver> failureObserver{nullptr};
 
 }  // namespace
 
 std::string LastErrorMessage() { return lastError; }
+
+void SetFailureObserver(FailureObserver observer) { failureObserver = observer; }
 
 namespace host {
 
@@ -26,6 +30,7 @@ bool Fail(const std::string& context, int error) { return FailWith(context, Erro
 
 bool FailWith(const std::string& context, const std::string& reason) {
   lastError = context.empty() ? reason : context + ": " + reason;
+  if (FailureObserver observer = failureObserver) observer(lastError);
   return false;
 }
 

@@ -1,15 +1,20 @@
 #include "os/win32/Win32Errors.h"
 
+#include <atomic>
+
 #include "os/os.h"
 
 namespace os {
 namespace {
 
 thread_local std::string lastError;
+std::atomic<FailureObserver> failureObserver{nullptr};
 
 }  // namespace
 
 std::string LastErrorMessage() { return lastError; }
+
+void SetFailureObserver(FailureObserver observer) { failureObserver = observer; }
 
 namespace win32 {
 
@@ -32,6 +37,7 @@ bool Fail(const std::string& context, DWORD code) { return FailWith(context, Sys
 
 bool FailWith(const std::string& context, const std::string& reason) {
   lastError = context.empty() ? reason : context + ": " + reason;
+  if (FailureObserver observer = failureObserver) observer(lastError);
   return false;
 }
 
