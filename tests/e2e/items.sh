@@ -63,7 +63,7 @@ check "the planted INI file: a section added" [ "$(ini "$data\\planted.ini" New)
 
 # --- The shortcuts and their folder.
 readme_link="$programs\\Items Product\\Read me.lnk"
-settings_link="$desktop\\Items Settings.lnk"
+settings_link="$desktop\\Items Helper.lnk"
 check "the shortcuts' folder is made" [ -d "$(unix_name "$programs\\Items Product")" ]
 if [ "$mode" = host ]; then
   link_target() { lnkinfo "$(unix_name "$1")" 2>/dev/null | tr -d '\r' | sed -n 's/^\tLocal path[ \t]*: //p'; }
@@ -71,8 +71,8 @@ else
   link_target() { run "$reader" "$1" 2>/dev/null | tr -d '\r' | sed -n 's/^target=//p'; }
 fi
 check "the first shortcut leads to the read-me" [ "$(link_target "$readme_link")" = "$folder\\readme.txt" ]
-check "the second shortcut leads to the new INI file" \
-  [ "$(link_target "$settings_link")" = "$folder\\settings.ini" ]
+check "the second shortcut leads to a program file" \
+  [ "$(link_target "$settings_link")" = "$folder\\bin\\helper.dat" ]
 
 # --- The font, the server, the environment.
 check "the font is in the fonts folder as packed" cmp "$items_font" "$(items_fonts_dir)/kxitemsfont.ttf"

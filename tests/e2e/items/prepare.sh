@@ -64,7 +64,7 @@ items_reset() {
   data=$(items_unix "$(items_shell_folder AppData)\\Kx Items Data")
   fonts=$(items_fonts_dir)
   start=$(items_unix "$(items_shell_folder Programs)\\Items Product")
-  desktop=$(items_unix "$(items_shell_folder Desktop)\\Items Settings.lnk")
+  desktop=$(items_unix "$(items_shell_folder Desktop)\\Items Helper.lnk")
   for key in 'HKCU\Software\Kx Items' "$items_planted_key" \
     "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$items_app_id" \
     "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$items_app_id"; do
