@@ -29,7 +29,8 @@ KX_XML_PROPERTIES(TInstallFile, TInstallAction,
     Prop("IsFont", &TInstallFile::IsFont),
     Prop("SharedFile", &TInstallFile::SharedFile),
     Prop("PendingFile", &TInstallFile::PendingFile),
-    Prop("Removed", &TInstallFile::Removed))
+    Prop("Removed", &TInstallFile::Removed),
+    Prop("ServerRegistered", &TInstallFile::ServerRegistered))
 
 KX_XML_PROPERTIES(TInstallReg, TInstallAction,
     Prop("Key", &TInstallReg::Key),
@@ -145,7 +146,7 @@ void TInstallFile::Undo() {
     // The old server stays where it was, but clearing the way unregistered it.
     if (IsServer) RegisterServer(FileName);
   } else {
-    if (IsServer) UnregisterServer(FileName);
+    if (IsServer && ServerRegistered) UnregisterServer(FileName);
     if (IsFont && !Existed) {
       os::UnloadFontResource(FileName);
       if (!FontName.empty()) RegDeleteValue(FontsKey(), FontName);

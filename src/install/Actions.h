@@ -54,6 +54,9 @@ class TInstallFile : public TInstallAction {
   // Made by a removal item: the file went (or goes at the next start of the system) and must
   // never be registered as a server or font, however the item's flags read.
   bool Removed = false;
+  // The server phase registered the file: only then has rollback a registration to take back
+  // (unregistering a file never registered could remove another copy's registration).
+  bool ServerRegistered = false;
 
   // A font hand-over deletes only its temporary copy: a font the phase installed has a record
   // of its own, undone first, that restores what was there, and a font or registration that

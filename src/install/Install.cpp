@@ -80,7 +80,11 @@ bool WriteRegValue(const TRegTexts& texts, TkxRegType type) {
 
 void RemoveRegItem(const TRegTexts& texts) {
   if (!texts.Param.empty()) {
-    if (RegValueExists(texts.Key, texts.Param)) RegDeleteValue(texts.Key, texts.Param);
+    if (!RegValueExists(texts.Key, texts.Param)) return;
+    // Kept out of the install log (the uninstaller has nothing to remove), but a failed run
+    // must bring the value back.
+    InstallActions().AddRegValue(texts.Key, texts.Param)->Log = false;
+    RegDeleteValue(texts.Key, texts.Param);
   } else if (RegKeyExists(texts.Key)) {
     RegDeleteKeyPath(texts.Key, false);
   }
@@ -154,6 +158,22 @@ std::string AbsentMarker() {
                 now.minute, now.second, now.millisecond);
 }
 
+// Records the INI file before its first change in the run, so that rollback restores (or removes)
+// it; false when it could not be backed up (it must not be changed unprotected). A removal
+// leaves the file to the user: it is recorded for rollback only, and only when it exists.
+bool ProtectIniFile(const std::string& file, TkxFlags flags, bool removal) {
+  const std::string fullName = IniFullName(file);
+  if (InstallActions().FindFile(fullName)) return true;
+  if (removal) {
+    if (!FileExists(fullName)) return true;
+    flags.Include(TkxFlag::dont_log);
+  }
+  // The cache holds the file open for writing, which keeps the backup from reading it; nothing
+  // of the run is in it yet, since every change comes after this record.
+  IniClose(file);
+  return InstallActions().AddFile(fullName, flags, false) != nullptr;
+}
+
 bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   TIniTexts texts = ExpandIni(context, item);
   KxIniRecord record = IniRecord(texts, item);
@@ -161,6 +181,7 @@ bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   texts = ExpandIni(context, item);
   record = IniRecord(texts, item);
   if (item.Action == TkxAction::remove) {
+    if (!ProtectIniFile(texts.File, item.Flags, true)) return false;
     IniDeleteKey(texts.File, texts.Section, texts.Param);
     AfterProcessItem(KX_LIST_INI, &record);
     return true;
@@ -170,11 +191,7 @@ bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   const bool existed = oldValue != marker;
   if (!existed) oldValue.clear();
   if (existed && item.Flags.Has(TkxFlag::dont_overwrite)) return true;
-  const std::string fullName = IniFullName(texts.File);
-  if (!InstallActions().FindFile(fullName) &&
-      !InstallActions().AddFile(fullName, item.Flags, false)) {
-    return false;  // the file could not be backed up: it is not changed unprotected
-  }
+  if (!ProtectIniFile(texts.File, item.Flags, false)) return false;
   if (!IniWriteString(texts.File, texts.Section, texts.Param, texts.Value)) {
     ErrorBox("Ini-file error", Format("Error changing ini-file \"%s\".", texts.File.c_str()));
     return false;

@@ -45,6 +45,8 @@ void RegisterServers() {
     const std::string path = file->FileName;
     KxPathRecord record{reinterpret_cast<kx_ptr>(path.c_str()), 0};
     if (!BeforeProcessItem(KX_LIST_SERVERS, &record)) continue;
+    // A registration that fails may still have left part of itself behind.
+    file->ServerRegistered = true;
     if (!RegisterServer(path)) ReportFailure(path);
     AfterProcessItem(KX_LIST_SERVERS, &record);
   }

@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Rollback must be exact: the demo is installed once for every point at which it can fail, and
-# each failed run must leave the machine as it found it.
-#   rollback_sweep.sh host ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR
-#   rollback_sweep.sh wine ENGINE KXBUILD KXTOOL DEMO_DIR WORKDIR [EVERY]
+# Rollback must be exact: a project (the demo by default) is installed once for every point at
+# which it can fail, and each failed run must leave the machine as it found it.
+#   rollback_sweep.sh host ENGINE KXBUILD KXTOOL PROJECT_DIR WORKDIR [EVERY [PROJECT_FILE [ARGS...]]]
+#   rollback_sweep.sh wine ENGINE KXBUILD KXTOOL PROJECT_DIR WORKDIR [EVERY [PROJECT_FILE [ARGS...]]]
 # host: first a sweep of failed operations (KX_HOST_FAIL_AT=1..N, N the count of a successful
 # run), then autopilot aborts the run at each item event. wine: the abort sweep only, at every
 # EVERY-th item event (default 3), since each run under Wine takes seconds.
+# PROJECT_FILE (default demo.xml) lies in PROJECT_DIR. A file sweep.sh beside it, when there is
+# one, is sourced with ARGS after the defaults below are set: it may prepare the project, plant
+# what the project expects on the machine, watch more and say which failures the run tolerates.
 set -u
 mode=$1 engine=$(realpath "$2") kxbuild=$(realpath "$3") kxtool=$(realpath "$4") demo=$5 work=$6
-every=${7:-3}
+every=${7:-3} project_file=${8:-demo.xml}
+shift $(($# < 8 ? $# : 8))
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
 
 if [ "$mode" = host ]; then
   export TMPDIR="$work/tmp"
   mkdir -p "$TMPDIR"
-  target=host setup_name=DemoSetup
+  target=host setup_name=DemoSetup exe=""
   windows_name() { echo "Z:$(echo "$1" | tr / '\\')"; }
   run() { "$@"; }
   machine="$work/machine" base="$work/machine-base"
@@ -23,7 +27,7 @@ if [ "$mode" = host ]; then
   "$kxtool" reg dump >/dev/null  # makes the machine root with its skeleton
   watched=(.) watched_keys=(HKLM HKCU) time_precision=""
 else
-  target=win64 setup_name=DemoSetup.exe
+  target=win64 setup_name=DemoSetup.exe exe=.exe
   windows_name() { winepath -w "$1" 2>/dev/null; }
   run() { wine "$@"; }
   machine="$WINEPREFIX/drive_c"
@@ -33,18 +37,31 @@ else
   # Wine sets a file's time to the microsecond (Windows keeps 100 ns), while files that Wine
   # programs write get the nanoseconds of Linux: a restored file matches to the microsecond.
   time_precision='s/(\.[0-9]{6})[0-9]+$/\1/'
-
 fi
 
-# The demo with an autopilot that answers nothing but the dialogs and traces nothing.
+# What a project's sweep.sh may change: the setup's name, the uninstall entry's AppID, the link
+# files a tolerated shortcut failure leaves out, the counts of each item event at which the
+# plug-in aborts, and these hooks.
+app_id=KxDemo tolerated_links='Start Menu/Programs/Demo Product' silently_tolerated=""
+abort_counts=(1 2 3 4 5 6 7 8)
+prepare_project() { cp -r "$demo/." "$1"; }  # FOLDER: the project, ready to build
+plant() { :; }                              # the machine as the project expects to find it
+leave_out() { cat; }                        # what of a snapshot is not the machine's state
+run_judged() { return 0; }                  # false, with $judged_problem, when a run left a
+judged_problem=""                           # side effect outside the snapshot
+[ -f "$demo/sweep.sh" ] && source "$demo/sweep.sh" "$@"
+
+plant
+# The project with an autopilot that answers nothing but the dialogs and traces nothing.
 project="$work/project"
-cp -r "$demo" "$project"
+mkdir -p "$project"
+prepare_project "$project"
 sed -i '/^\[Trace\]/,/^$/d' "$project/autopilot.ini"
 build_setup() {  # folder, extra autopilot.ini lines
   mkdir -p "$1"
   cp "$project/autopilot.ini" "$project/autopilot.ini.orig"
   printf '%b' "$2" >>"$project/autopilot.ini"
-  run "$kxbuild" "$(windows_name "$project/demo.xml")" -o "$(windows_name "$1/$setup_name")" \
+  run "$kxbuild" "$(windows_name "$project/$project_file")" -o "$(windows_name "$1/$setup_name")" \
     --target "$target" --stub "$(windows_name "$engine")" >"$1/kxbuild.log" 2>&1
   mv "$project/autopilot.ini.orig" "$project/autopilot.ini"
   chmod +x "$1/$setup_name"
@@ -59,12 +76,18 @@ snapshot() {
     -o -printf '%y %p %s %T@\n' | sed -E "$time_precision" | sort)
   (cd "$machine" && find "${watched[@]}" -path "./system.reg*" -prune -o -type f -print0 | sort -z |
     xargs -0 -r sha1sum)
-  for key in "${watched_keys[@]}"; do run "$kxtool" reg dump "$key" 2>/dev/null | tr -d '\r'; done
+  for key in "${watched_keys[@]}"; do run "$kxtool" reg dump "$key" 2>/dev/null | tr -d '\r'; done |
+    leave_out
 }
 
+# The host's machine is a fresh copy each time; Wine's is the suite's, set back only after a run
+# that succeeded (a failed run must have left it as it was).
 fresh_machine() {
-  [ "$mode" = host ] || return 0
-  rm -rf "$machine" && cp -a "$base" "$machine"
+  if [ "$mode" = host ]; then
+    rm -rf "$machine" && cp -a "$base" "$machine"
+  elif [ "${code:-0}" -eq 0 ]; then
+    plant
+  fi
 }
 
 # One run of the setup at $1; sets $code and $out.
@@ -79,39 +102,46 @@ run_setup() {
 # Files the run edits (the INI file) get the time of the run: their contents are compared.
 checked_part() {
   grep -v 'install\.log\|install\.sss' | sed -E 's/^(f .*) [0-9.]+$/\1/' |
-    awk '/^\[/ { skip = ($0 ~ /\\Uninstall(\\KxDemo)?\]$/) } !skip'
+    entry='\\Uninstall(\\'"$app_id"')?\]$' awk '/^\[/ { skip = ($0 ~ ENVIRON["entry"]) } !skip'
 }
 
-# A shortcut that cannot be made is reported, and the run goes on without it.
+# A shortcut that cannot be made is reported, and the run goes on without it; what a run may
+# fail to change without a word (a removal) is left out.
 without_tolerated() {
   if echo "$out" | grep -q 'Error creating shortcut'; then
-    grep -v 'Start Menu/Programs/Demo Product'
+    grep -vE "$tolerated_links"
   else
     cat
-  fi
+  fi | grep -vE "${silently_tolerated:-^\$.}"
 }
 
 # The entry goes under HKLM, or under HKCU when HKLM refuses it: never both.
 one_uninstall_entry() {
-  [ "$(echo "$1" | grep -ci '^\[HK[A-Z]*\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KxDemo\]$')" -le 1 ]
+  [ "$(echo "$1" | grep -ci "^\[HK[A-Z]*\\\\SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\$app_id\]$")" -le 1 ]
 }
 
 failed_cleanly=0 succeeded=0 broken=0 reference=""
 judge() {  # label
-  local after
+  local after side_effects=""
   after=$(snapshot)
+  run_judged || side_effects=$judged_problem
   if [ "$code" -eq 0 ] && { [ -z "$reference" ] ||
     [ "$(echo "$after" | checked_part | without_tolerated)" = \
       "$(echo "$reference" | checked_part | without_tolerated)" ]; } &&
     one_uninstall_entry "$after"; then
     succeeded=$((succeeded + 1))
-  elif [ "$code" -eq 255 ] && [ "$after" = "$before" ]; then
+  elif [ "$code" -eq 255 ] && [ "$after" = "$before" ] && [ -z "$side_effects" ]; then
     failed_cleanly=$((failed_cleanly + 1))
   else
     broken=$((broken + 1))
-    echo "--- $1: exit $code"
+    echo "--- $1: exit $code${side_effects:+; $side_effects}"
     echo "$out" | sed 's/^/    /' | head -20
-    diff <(echo "$before") <(echo "$after") | head -20 | sed 's/^/    /'
+    if [ "$code" -eq 0 ] && [ -n "$reference" ]; then  # against what a whole run leaves
+      diff <(echo "$reference" | checked_part | without_tolerated) \
+        <(echo "$after" | checked_part | without_tolerated) | head -20 | sed 's/^/    /'
+    else
+      diff <(echo "$before") <(echo "$after") | head -20 | sed 's/^/    /'
+    fi
   fi
 }
 
@@ -122,8 +152,9 @@ if [ "$mode" = host ]; then
   export KX_ROOT="$machine"
   before=$(snapshot)
   KX_HOST_COUNT_OPS="$work/count" run_setup "$work/plain/$setup_name"
-  check "the demo installs: exit 0" [ "$code" -eq 0 ]
+  check "the project installs: exit 0" [ "$code" -eq 0 ]
   reference=$(snapshot)
+  run_judged || true  # what the whole run left outside the machine is not the next run's
   total=$(tail -1 "$work/count" 2>/dev/null || echo 0)
   check "a successful run counts its mutating operations" [ "$total" -gt 0 ]
   for ((n = 1; n <= total; n++)); do
@@ -142,7 +173,7 @@ fi
 events=(EV_BEFOREPROCESSITEMS EV_BEFOREPROCESSITEM EV_AFTERPROCESSITEM EV_FILEINSTALLPROGRESS)
 failed_cleanly=0 succeeded=0 broken=0 runs=0 index=0
 for event in "${events[@]}"; do
-  for count in 1 2 3 4 5 6 7 8; do
+  for count in "${abort_counts[@]}"; do
     index=$((index + 1))
     [ "$mode" = host ] || [ $((index % every)) -eq 0 ] || continue
     dir="$work/abort-$event-$count"
@@ -151,8 +182,9 @@ for event in "${events[@]}"; do
     before=$(snapshot)
     run_setup "$dir/$setup_name"
     runs=$((runs + 1))
-    # Under Wine a run that succeeded (the event came fewer times) leaves the demo installed,
-    # so the next runs install over it: their rollback must bring the old files back too.
+    # Under Wine a run that succeeded (the event came fewer times) leaves the project installed
+    # until the next run sets the machine back (the demo plants nothing, so the next runs of
+    # the demo install over it: their rollback must bring the old files back too).
     judge "abort at $event #$count"
   done
 done
