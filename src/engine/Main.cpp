@@ -242,7 +242,9 @@ bool PrepareMainPackage() {
 
 bool PrepareRepair() {
   std::string id = Variable("AppID", "App");
-  if (ParamCount() >= 2 && ParamStr(2) != id) {
+  // The ID follows the switch; a diagnostic log asked for anywhere does not move it.
+  const std::vector<std::string> params = diag::ParamsWithoutLog(os::CommandLine());
+  if (params.size() >= 3 && params[2] != id) {
     ShowErrorBox("Cannot repair application!");
     return false;
   }
@@ -670,7 +672,7 @@ namespace {
 
 // The diagnostic log, when the command line asks for one, opened with what the run starts from.
 void StartDiagnosticLog() {
-  const std::string path = diag::PathFromCommandLine();
+  const std::string path = diag::LogPathIn(os::CommandLine());
   if (path.empty()) return;
   if (!diag::Open(FullPath(path))) {
     ShowWarningBox(Format("Cannot create the log file \"%s\": %s", path.c_str(),

@@ -113,21 +113,33 @@ void RecentFailures() {
   recentFailures.clear();
 }
 
-std::string PathFromCommandLine() {
+std::string LogPathIn(const std::string& commandLine) {
+  const std::vector<std::string> params = CommandLineParams(commandLine);
   int index = 0;
-  if (SwitchMatch("log=*", index)) {
-    const std::string parameter = ParamStr(index);
-    std::string path = parameter.substr(parameter.find('=') + 1);
+  if (SwitchMatchIn(commandLine, "log=*", index)) {
+    std::string path = params[index].substr(params[index].find('=') + 1);
     if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
       path = path.substr(1, path.size() - 2);
     }
     return path;
   }
-  if (SwitchMatch("log", index)) {
-    const std::string next = ParamStr(index + 1);
+  if (SwitchMatchIn(commandLine, "log", index) && static_cast<size_t>(index) + 1 < params.size()) {
+    const std::string& next = params[index + 1];
     if (!next.empty() && next[0] != '/' && next[0] != '-') return next;
   }
   return "";
+}
+
+std::vector<std::string> ParamsWithoutLog(const std::string& commandLine) {
+  std::vector<std::string> params = CommandLineParams(commandLine);
+  int index = 0;
+  if (SwitchMatchIn(commandLine, "log=*", index)) {
+    params.erase(params.begin() + index);
+  } else if (SwitchMatchIn(commandLine, "log", index)) {
+    const bool withFile = !LogPathIn(commandLine).empty();
+    params.erase(params.begin() + index, params.begin() + index + (withFile ? 2 : 1));
+  }
+  return params;
 }
 
 Phase::Phase(std::string name) : name_(std::move(name)) {

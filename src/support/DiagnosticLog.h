@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace diag {
 
@@ -23,9 +24,12 @@ void Linef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // their times and system reasons), where an error may have come from one of them.
 void RecentFailures();
 
-// The log's path from the command line: /log="FILE", /log=FILE or /log FILE (also with "-"
+// The log's path from a command line: /log="FILE", /log=FILE or /log FILE (also with "-"
 // instead of "/", any case); "" when the switch is absent or names no file.
-std::string PathFromCommandLine();
+std::string LogPathIn(const std::string& commandLine);
+// The parameters of a command line (the program first) without the log switch and its file: the
+// switch may stand anywhere, and the positions other switches count on stay as they were.
+std::vector<std::string> ParamsWithoutLog(const std::string& commandLine);
 
 // A step of the run: a line when it begins, and one with its result and duration when it ends.
 class Phase {
