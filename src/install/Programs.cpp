@@ -303,6 +303,7 @@ const std::string& RegisteredResumeValue() { return registeredValue; }
 
 bool EnvironmentPhase() {
   TkxMainDatabase& database = MainDatabase();
+  bool changed = false;
   const TkxVariables* variables = database.Variables.get();
   for (int index = 0; variables && index < variables->Count(); ++index) {
     const TkxVariable* variable = variables->Items(index);
@@ -316,6 +317,10 @@ bool EnvironmentPhase() {
     }
     if (!SetEnvironmentVariable(name, variable->Value)) return false;
     SetVariable(&database, "Reboot", "1");
+    changed = true;
   }
+  // The start-up batch file of the 9x platform is read at the restart; the shell of NT reads the
+  // registry again when told.
+  if (changed && !IsPlatform9x()) os::NotifyEnvironmentChange();
   return true;
 }

@@ -513,6 +513,10 @@ bool AddFontResource(const std::string& file);
 // hang. The host has no font table: it removes nothing and tells nobody.
 bool UnloadFontResource(const std::string& file);
 void NotifyFontChange();
+// NotifyEnvironmentChange tells every top-level window that the user's environment in the registry
+// changed, so that programs started from the shell afterwards see it, skipping windows that hang.
+// The host has no shell to tell.
+void NotifyEnvironmentChange();
 
 // The desktop work area and moving a window into it.
 struct Rect {

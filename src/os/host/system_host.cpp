@@ -434,6 +434,8 @@ bool UnloadFontResource(const std::string& file) {
 
 void NotifyFontChange() {}
 
+void NotifyEnvironmentChange() {}
+
 std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
   std::string base = folder;
   if (!base.empty() && base.back() != '\\') base += '\\';

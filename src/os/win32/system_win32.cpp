@@ -420,6 +420,12 @@ void NotifyFontChange() {
   SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
 }
 
+void NotifyEnvironmentChange() {
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"),
+                      SMTO_ABORTIFHUNG, 5000, &answer);
+}
+
 std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
   char buffer[MAX_PATH + 1] = {};
   if (GetTempFileNameA(folder.c_str(), prefix.c_str(), 0, buffer) == 0) {
