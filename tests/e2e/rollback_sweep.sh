@@ -5,7 +5,8 @@
 #   rollback_sweep.sh wine ENGINE KXBUILD KXTOOL PROJECT_DIR WORKDIR [EVERY [PROJECT_FILE [ARGS...]]]
 # host: first a sweep of failed operations (KX_HOST_FAIL_AT=1..N, N the count of a successful
 # run), then autopilot aborts the run at each item event. wine: the abort sweep only, at every
-# EVERY-th item event (default 3), since each run under Wine takes seconds.
+# EVERY-th item event (default 3), since each run under Wine takes seconds. $KX_SWEEP_EVERY=K
+# makes the host try every K-th failure and abort only (the sanitized build, whose runs are slow).
 # PROJECT_FILE (default demo.xml) lies in PROJECT_DIR. A file sweep.sh beside it, when there is
 # one, is sourced with ARGS after the defaults below are set: it may prepare the project, plant
 # what the project expects on the machine, watch more and say which failures the run tolerates.
@@ -164,7 +165,7 @@ if [ "$mode" = host ]; then
   run_judged || true  # what the whole run left outside the machine is not the next run's
   total=$(tail -1 "$work/count" 2>/dev/null || echo 0)
   check "a successful run counts its mutating operations" [ "$total" -gt 0 ]
-  for ((n = 1; n <= total; n++)); do
+  for ((n = 1; n <= total; n += ${KX_SWEEP_EVERY:-1})); do
     fresh_machine
     KX_HOST_FAIL_AT=$n run_setup "$work/plain/$setup_name"
     judge "operation $n fails"
@@ -182,7 +183,11 @@ failed_cleanly=0 succeeded=0 broken=0 runs=0 index=0
 for event in "${events[@]}"; do
   for count in "${abort_counts[@]}"; do
     index=$((index + 1))
-    [ "$mode" = host ] || [ $((index % every)) -eq 0 ] || continue
+    if [ "$mode" = host ]; then
+      [ $((index % ${KX_SWEEP_EVERY:-1})) -eq 0 ] || continue
+    else
+      [ $((index % every)) -eq 0 ] || continue
+    fi
     dir="$work/abort-$event-$count"
     build_setup "$dir" "\n[Abort]\nEvent=$event\nCount=$count\n"
     fresh_machine
