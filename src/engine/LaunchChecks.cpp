@@ -23,8 +23,7 @@ constexpr TCheckMessage kTooOld = {
     14, "Your operating system version is too old.||Version %s or newer is needed for %AppName%."};
 
 std::string Text(const TCheckMessage& message) {
-  const std::string text = GetMessage(message.Number);
-  return text.empty() ? ExpandText(&MainDatabase(), message.English) : text;
+  return ReadLanguageText("Strings", std::to_string(message.Number), message.English);
 }
 
 bool Listed(const char* token, const std::string& list) {
@@ -39,14 +38,6 @@ int VersionPart(const std::string& text, int part, int own) {
 }
 
 std::string Variable(const std::string& name) { return GetVariable(&MainDatabase(), name, ""); }
-
-// Message 14 names the version asked for; the text comes from a language file, so only its first
-// "%s" is filled and it is never read as a format.
-std::string TooOldMessage(const std::string& minOSVersion) {
-  std::string message = Text(kTooOld);
-  const size_t at = message.find("%s");
-  return at == std::string::npos ? message : message.replace(at, 2, minOSVersion);
-}
 
 bool Refuse(const std::string& message) {
   ShowWarningBox(message);
@@ -106,7 +97,7 @@ bool RunLaunchChecks() {
   }
   const std::string minOSVersion = Variable("MinOSVersion");
   if (!minOSVersion.empty() && !VersionAtLeast(minOSVersion, system)) {
-    return Refuse(TooOldMessage(minOSVersion));
+    return Refuse(FillMessage(Text(kTooOld), minOSVersion));
   }
   if (GetVariableInt(&MainDatabase(), "AdminRights", 0) != 0 && !UserIsAdministrator()) {
     return Refuse(Text(kNeedsAdmin));
