@@ -58,8 +58,8 @@ uninstall() {
     rm -f "$(unix_name "$link")"
     rmdir "$(dirname "$(unix_name "$link")")" 2>/dev/null
   done
-  run "$kxtool" reg delete 'HKCU\Software\Kx Demo\Launch Product' >/dev/null 2>&1
-  run "$kxtool" reg delete "$uninstall_key" >/dev/null 2>&1
+  run "$kxtool" reg del 'HKCU\Software\Kx Demo\Launch Product' >/dev/null 2>&1
+  run "$kxtool" reg del "$uninstall_key" >/dev/null 2>&1
   rm -rf "$install_dir"
 }
 
@@ -74,7 +74,8 @@ refused() {  # what, message (empty: none), setup program
     check "$what: no box" [ -z "$out" ]
   fi
   check "$what: nothing installed" nothing_installed
-  check "$what: no EV_START" bash -c '! grep -q "\"EV_START\"" "$1"' _ "$work/trace.jsonl"
+  check "$what: the plug-ins were loaded, and no EV_START" \
+    bash -c '[ -f "$1" ] && ! grep -q "\"EV_START\"" "$1"' _ "$work/trace.jsonl"
 }
 installs() {  # what
   rm -f "$work/trace.jsonl"
@@ -128,8 +129,18 @@ installs "Windows 7 counts as XP"
 settings SupportedOS=2K
 refused "Windows 7 is not 2000" "This operating system is not supported!"
 restore_version
-settings MinOSVersion=6.2
-installs "the machine's own version back"
+# Back on the machine's own version: Windows XP on the host, Wine's Windows 10 (or whatever the
+# prefix had) under Wine.
+if [ "$mode" = host ]; then
+  settings MinOSVersion=5.1.2600
+  installs "the machine's own version back"
+  settings MinOSVersion=6.1
+  refused "the machine's own version back: Windows 7 asked for" \
+    "Version 6.1 or newer is needed for Launch Product."
+else
+  settings MinOSVersion=6.2
+  installs "the machine's own version back"
+fi
 
 # --- AdminRights
 settings AdminRights=1
