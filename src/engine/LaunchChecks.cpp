@@ -65,7 +65,8 @@ bool SystemSupported(const std::string& supportedOS, const TWinVersion& system) 
            (system.Kind == TWinKind::kWin2000 && Listed("2K", supportedOS)) ||
            (system.Kind == TWinKind::kWinXP && Listed("XP", supportedOS));
   }
-  return Listed("9X", supportedOS) || (system.Kind == TWinKind::kWin95 && Listed("95", supportedOS)) ||
+  return Listed("9X", supportedOS) ||
+         (system.Kind == TWinKind::kWin95 && Listed("95", supportedOS)) ||
          (system.Kind == TWinKind::kWin98 && Listed("98", supportedOS)) ||
          (system.Kind == TWinKind::kWinMe && Listed("ME", supportedOS));
 }

@@ -87,7 +87,7 @@ const MinimumCase kMinimumCases[] = {
     {"4.0.1381", kNT4, true},
     {"4.0.1382", kNT4, false},
     {"4", kNT351, false},
-    {"3.60", kNT4, true},     // a larger major passes whatever follows
+    {"3.60", kNT4, true},        // a larger major passes whatever follows
     {"5.0.9999", kWinXP, true},  // a larger minor too
     {"6.1", kWin10, true},
     {"10.0.19046", kWin10, false},
