@@ -97,9 +97,9 @@ installs "the NT family admits this machine"
 settings "SupportedOS=9X, NT"
 refused "a token with a blank is another token" "This operating system is not supported!"
 
-# --- MinOSVersion, on Windows 7 SP1 (6.1.7601)
+# --- MinOSVersion, on Windows Vista SP2 (6.0.6002): neither machine's own version.
 if [ "$mode" = host ]; then
-  export KX_WINVER=6.1.7601
+  export KX_WINVER=6.0.6002
   restore_version() { unset KX_WINVER; }
 else
   # Wine reads its version at each start of a program; winecfg writes it here.
@@ -114,31 +114,31 @@ else
     fi
   }
   trap restore_version EXIT
-  wine reg add "$wine_key" /v Version /d win7 /f >/dev/null 2>&1
+  wine reg add "$wine_key" /v Version /d vista /f >/dev/null 2>&1
 fi
-settings MinOSVersion=6.2
-refused "Windows 8 asked for on Windows 7" "Version 6.2 or newer is needed for Launch Product."
-settings MinOSVersion=6.1.7602
-refused "a later build asked for" "Version 6.1.7602 or newer is needed for Launch Product."
-settings MinOSVersion=6.1.7601
-installs "Windows 7 SP1 asked for on itself"
+settings MinOSVersion=6.1
+refused "Windows 7 asked for on Vista" "Version 6.1 or newer is needed for Launch Product."
+settings MinOSVersion=6.0.6003
+refused "a later build asked for" "Version 6.0.6003 or newer is needed for Launch Product."
+settings MinOSVersion=6.0.6002
+installs "Vista SP2 asked for on itself"
 settings MinOSVersion=5.x.9999
 installs "a larger minor version passes whatever build is asked for"
 settings SupportedOS=XP
-installs "Windows 7 counts as XP"
+installs "Vista counts as XP"
 settings SupportedOS=2K
-refused "Windows 7 is not 2000" "This operating system is not supported!"
+refused "Vista is not 2000" "This operating system is not supported!"
 restore_version
-# Back on the machine's own version: Windows XP on the host, Wine's Windows 10 (or whatever the
-# prefix had) under Wine.
+# Back on the machine's own version: Windows XP on the host; under Wine what the prefix had,
+# Windows 7 or later.
 if [ "$mode" = host ]; then
   settings MinOSVersion=5.1.2600
   installs "the machine's own version back"
-  settings MinOSVersion=6.1
-  refused "the machine's own version back: Windows 7 asked for" \
-    "Version 6.1 or newer is needed for Launch Product."
+  settings MinOSVersion=6.0
+  refused "the machine's own version back: Vista asked for" \
+    "Version 6.0 or newer is needed for Launch Product."
 else
-  settings MinOSVersion=6.2
+  settings MinOSVersion=6.1
   installs "the machine's own version back"
 fi
 
