@@ -113,6 +113,8 @@ kx_ptr TAutopilot::Handle(int32_t number, const std::string& name, kx_ptr first,
       return CalcFunction(first);
     case EV_QUERYREBOOT:
       return QueryReboot();
+    case EV_CHECKLAUNCHCONDITIONS:
+      return settings_.RefuseLaunch ? 1 : 0;
     default:
       return 0;
   }

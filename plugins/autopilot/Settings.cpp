@@ -87,6 +87,11 @@ void ReadAnswers(const TEngineLink& engine, TReader& reader, TSettings& out) {
   } else if (!reboot.empty() && !SameText(reboot, "keep")) {
     reader.Problem("Answers", "Reboot", reboot, "keep, yes or no");
   }
+  const std::string launch = reader.Get("Answers", "LaunchConditions");
+  out.RefuseLaunch = SameText(launch, "refuse");
+  if (!launch.empty() && !out.RefuseLaunch && !SameText(launch, "pass")) {
+    reader.Problem("Answers", "LaunchConditions", launch, "pass or refuse");
+  }
   for (const std::string& folder : SplitList(reader.Get("Answers", "PackageFolders"), '|')) {
     out.PackageFolders.push_back(engine.Expand(folder));
   }

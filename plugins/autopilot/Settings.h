@@ -35,6 +35,7 @@ struct TSettings {
 
   int VersionConflict = 0;  // 1 to 4; 0 leaves the question to others
   TRebootAnswer Reboot = TRebootAnswer::kKeep;
+  bool RefuseLaunch = false;                // EV_CHECKLAUNCHCONDITIONS
   std::vector<std::string> PackageFolders;  // offered one after the other at EV_GETPACKAGE
 
   bool SkipList[kListCount] = {};                     // whole lists at EV_BEFOREPROCESSITEMS

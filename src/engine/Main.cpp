@@ -11,6 +11,7 @@
 
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
+#include "engine/LaunchChecks.h"
 #include "engine/MainWnd.h"
 #include "engine/Packages.h"
 #include "engine/Stubs.h"

@@ -14,9 +14,6 @@ std::string& PreviousLogPath() {
   return path;
 }
 
-// Stub: no launch checks yet; every system passes.
-bool RunLaunchChecks() { return true; }
-
 TPresetupWindowCalls& PresetupWindowCalls() {
   static TPresetupWindowCalls calls;
   return calls;

@@ -1,7 +1,7 @@
 // Stand-ins for the operations that the driver calls but that other subsystems will provide: the
-// previous run's install log for repair mode, the launch checks, and the presetup window and the
-// splash. Each does the least that lets a run go on and says so in one line; each is replaced,
-// under the same name, by the subsystem that owns it. Main thread only.
+// previous run's install log for repair mode, and the presetup window and the splash. Each does
+// the least that lets a run go on and says so in one line; each is replaced, under the same name,
+// by the subsystem that owns it. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,6 @@ class TkxPackage;
 
 // The install log of the previous run, which repair mode reads to remove old references.
 std::string& PreviousLogPath();
-bool RunLaunchChecks();
 
 // The presetup window and the splash. Until the real windows exist, the stand-ins only record
 // their calls here, so that tests see which windows a run would have shown.

@@ -313,6 +313,11 @@ std::string GetMessage(int32_t number) {
   return ReadLanguageText("Strings", std::to_string(number), std::string());
 }
 
+std::string FillMessage(std::string message, const std::string& argument) {
+  const size_t at = message.find("%s");
+  return at == std::string::npos ? message : message.replace(at, 2, argument);
+}
+
 int32_t LanguageCharset(const std::string& langID) {
   constexpr int32_t kDefaultCharset = 1;
   std::string wanted = UpperCaseText(langID);

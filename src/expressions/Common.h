@@ -89,6 +89,9 @@ std::string ReadLanguageText(const std::string& section, const std::string& key,
                              const std::string& defaultValue);
 // Message number of section "Strings" of the current language file; "" when missing.
 std::string GetMessage(int32_t number);
+// The message with its first "%s" replaced by argument. The text comes from a language file, so
+// it is never read as a format: any other "%" stays as it is.
+std::string FillMessage(std::string message, const std::string& argument);
 // The character-set number of fonts in that language, from the first installed locale with that
 // abbreviation; 1 (the default set) when none has it or its code page has no character set.
 int32_t LanguageCharset(const std::string& langID);

@@ -7,6 +7,7 @@
 #include "os/os.h"
 #include "support/DiagnosticLog.h"
 #include "support/Errors.h"
+#include "support/WinVersion.h"
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 #include "support/zrShell.h"
@@ -401,9 +402,8 @@ std::string TInstallActions::ItemElementName(const TXMLClassInfo& itemClass) con
 }
 
 std::string FontsKey() {
-  return os::GetVersionData().platform == os::Platform::kWindows9x
-             ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
-             : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
+  return IsPlatform9x() ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
+                        : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
 }
 
 TInstallActions& InstallActions() {

@@ -519,10 +519,7 @@ void RaiseSharedCounter(const std::string& path, bool existedBefore) {
 
 std::string CannotInstallMessage(const std::string& path) {
   std::string message = GetMessage(11);
-  if (message.empty()) message = kCannotInstall;
-  // The text comes from a language file: only its first "%s" is filled, never read as a format.
-  const size_t at = message.find("%s");
-  return at == std::string::npos ? message : message.replace(at, 2, path);
+  return FillMessage(message.empty() ? kCannotInstall : message, path);
 }
 
 // ---------------------------------------------------------------------------------------------

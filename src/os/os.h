@@ -329,6 +329,20 @@ struct VersionData {
 VersionData GetVersionData();
 
 // ---------------------------------------------------------------------------------------------
+// The user's rights
+
+enum class AdminState { kNotAdministrator, kAdministrator, kNoGroupSid };
+
+// Whether this process has an administrator's rights. Windows NT: its token holds the built-in
+// Administrators group (S-1-5-32-544) enabled; a group kept only for denying (the filtered token
+// of an administrator who has not elevated, or a restricted run) grants nothing and does not
+// count. A token that cannot be opened or read: not an administrator. kNoGroupSid when the group's
+// SID cannot be built. The 9x platform has no tokens: callers decide for it themselves.
+// The host: $KX_ADMIN "1" is an administrator and "0" is not, whoever runs; otherwise the
+// effective user root is one. Read at each call.
+AdminState UserAdminState();
+
+// ---------------------------------------------------------------------------------------------
 // The registry
 
 enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers };

@@ -284,7 +284,7 @@ TEST_F(AutopilotTest, TracesEveryEventWithItsParametersDecoded) {
 TEST_F(AutopilotTest, TraceBesideTheConfigurationFileNamesWhatItDidNotUnderstand) {
   const std::string ini =
       "[Trace]\nFile=trace.jsonl\n[Dialogs]\nBefore=maybe\n[Answers]\n"
-      "VersionConflict=5\nReboot=later\n[Skip]\nLists=files,logs\n";
+      "VersionConflict=5\nReboot=later\nLaunchConditions=maybe\n[Skip]\nLists=files,logs\n";
   const std::string trace = scratch_.Path() + "trace.jsonl";
   Load(ini, scratch_.Path() + "autopilot.ini");
   plugin_.Send(EV_UNLOAD);
@@ -293,6 +293,7 @@ TEST_F(AutopilotTest, TraceBesideTheConfigurationFileNamesWhatItDidNotUnderstand
   EXPECT_NE(lines[0].find(R"("problems":["[Dialogs] Before=maybe: wanted proceed or cancel",)"
                           R"("[Answers] VersionConflict=5: wanted a number from 0 to 4",)"
                           R"("[Answers] Reboot=later: wanted keep, yes or no",)"
+                          R"("[Answers] LaunchConditions=maybe: wanted pass or refuse",)"
                           R"("[Skip] Lists=logs: wanted files, registry, ini, shortcuts, )"
                           R"(servers, fonts or programs"]})"),
             std::string::npos)
@@ -386,6 +387,21 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    {"CM_SETVARIABLE Reboot=1"}},
         AnswerCase{"reboot left alone", "[Answers]\nReboot=keep\n", EV_QUERYREBOOT, 0, -1, 0, {}},
+        AnswerCase{"launch refused",
+                   "[Answers]\nLaunchConditions=refuse\n",
+                   EV_CHECKLAUNCHCONDITIONS,
+                   0,
+                   -1,
+                   1,
+                   {}},
+        AnswerCase{"launch passed",
+                   "[Answers]\nLaunchConditions=pass\n",
+                   EV_CHECKLAUNCHCONDITIONS,
+                   0,
+                   -1,
+                   0,
+                   {}},
+        AnswerCase{"launch left to others", "", EV_CHECKLAUNCHCONDITIONS, 0, -1, 0, {}},
         AnswerCase{
             "a whole list", kSkips, EV_BEFOREPROCESSITEMS, ListCode(KX_LIST_PROGRAMS), -1, 1, {}},
         AnswerCase{"another whole list",

@@ -221,7 +221,7 @@ PY
 lists() { for list in "$@"; do echo "EV_BEFOREPROCESSITEMS:$list EV_AFTERPROCESSITEMS:$list"; done; }
 events_are() { [ "$(trace_events "$1" ${3:-} | cut -d' ' -f1 | tr '\n' ' ')" = "$(echo $2) " ]; }
 check "the plug-in is loaded, started and told of the run's steps in their order, then unloaded" \
-  events_are "$work/plain.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START \
+  events_are "$work/plain.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_CHECKLAUNCHCONDITIONS EV_START \
 $(lists programs) EV_SHOWDIALOGS EV_BEFOREINSTALL \
 $(lists programs files servers registry ini fonts shortcuts programs programs programs) \
 EV_AFTERINSTALL EV_SHOWDIALOGS EV_FINISH EV_UNLOAD" lists
@@ -339,7 +339,7 @@ run_engine "$setup" /s
 check "cancelled in the dialogs: exit code -1" [ "$code" -eq 255 ]
 check "cancelled in the dialogs: no message, the user chose it" [ -z "$out" ]
 check "cancelled in the dialogs: the plug-in hears of no installation, and the run finishes" \
-  events_are "$work/cancel.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START \
+  events_are "$work/cancel.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_CHECKLAUNCHCONDITIONS EV_START \
 EV_BEFOREPROCESSITEMS EV_AFTERPROCESSITEMS EV_SHOWDIALOGS EV_FINISH EV_UNLOAD"
 check "cancelled in the dialogs: the temporary folder is removed" [ -z "$leftover" ]
 
@@ -348,7 +348,7 @@ variant abort 's/^\[Functions\]/[Abort]\nEvent=EV_START\n&/' ''
 run_engine "$setup" /s
 check "stopped by the plug-in: exit code -1" [ "$code" -eq 255 ]
 check "stopped by the plug-in: no dialogs after the stop" \
-  events_are "$work/abort.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_START EV_FINISH EV_UNLOAD"
+  events_are "$work/abort.jsonl" "EV_SETSTARTUPINFO EV_LOAD EV_LANGUAGECHANGED EV_CHECKLAUNCHCONDITIONS EV_START EV_FINISH EV_UNLOAD"
 check "stopped by the plug-in: the temporary folder is removed" [ -z "$leftover" ]
 
 # The further package is not beside the setup: the plug-in names the folder where it is.

@@ -382,6 +382,15 @@ std::string GetSpecialFolder(int csidl) {
   return "";
 }
 
+// Tests play either kind of user whoever runs them; a value that is neither leaves it to the
+// real user.
+AdminState UserAdminState() {
+  const char* value = std::getenv("KX_ADMIN");
+  if (value && std::strcmp(value, "1") == 0) return AdminState::kAdministrator;
+  if (value && std::strcmp(value, "0") == 0) return AdminState::kNotAdministrator;
+  return geteuid() == 0 ? AdminState::kAdministrator : AdminState::kNotAdministrator;
+}
+
 bool EnableShutdownPrivilege() { return true; }
 
 bool ExitWindows(uint32_t flags) {

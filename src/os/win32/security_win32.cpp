@@ -3,6 +3,9 @@
 
 #include <wincrypt.h>
 
+#include <cstddef>
+
+#include "os/os.h"
 #include "os/win32/SystemLibraries.h"
 
 namespace os::win32 {
@@ -164,3 +167,74 @@ bool GenerateRandom(void* buffer, size_t count, DWORD& error) {
 }
 
 }  // namespace os::win32
+
+namespace os {
+namespace {
+
+struct AdminApi {
+  BOOL(WINAPI* getTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+  BOOL(WINAPI* allocateSid)
+  (PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*);
+  PVOID(WINAPI* freeSid)(PSID);
+  BOOL(WINAPI* equalSid)(PSID, PSID);
+};
+
+const AdminApi& Admin() {
+  static const AdminApi api = {
+      win32::AdvapiFunction<decltype(api.getTokenInformation)>("GetTokenInformation"),
+      win32::AdvapiFunction<decltype(api.allocateSid)>("AllocateAndInitializeSid"),
+      win32::AdvapiFunction<decltype(api.freeSid)>("FreeSid"),
+      win32::AdvapiFunction<decltype(api.equalSid)>("EqualSid"),
+  };
+  return api;
+}
+
+// The token's group list; empty when the token cannot be opened or read.
+std::vector<BYTE> ReadTokenGroups(const AdminApi& api) {
+  std::vector<BYTE> groups;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return groups;
+  DWORD size = 0;
+  api.getTokenInformation(token, TokenGroups, nullptr, 0, &size);
+  groups.assign(size, 0);
+  if (size < sizeof(TOKEN_GROUPS) ||
+      !api.getTokenInformation(token, TokenGroups, groups.data(), size, &size)) {
+    groups.clear();
+  }
+  CloseHandle(token);
+  return groups;
+}
+
+// The entries that fit in the buffer: the count comes from the system, the size from us.
+bool HoldsEnabledGroup(const AdminApi& api, const std::vector<BYTE>& buffer, PSID group) {
+  const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  const size_t room = (buffer.size() - offsetof(TOKEN_GROUPS, Groups)) / sizeof(SID_AND_ATTRIBUTES);
+  const size_t count = list->GroupCount < room ? list->GroupCount : room;
+  for (size_t index = 0; index < count; ++index) {
+    const SID_AND_ATTRIBUTES& entry = list->Groups[index];
+    const bool grants = (entry.Attributes & SE_GROUP_ENABLED) != 0 &&
+                        (entry.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
+    if (grants && api.equalSid(entry.Sid, group)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+AdminState UserAdminState() {
+  const AdminApi& api = Admin();
+  if (!api.getTokenInformation || !api.equalSid) return AdminState::kNotAdministrator;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!api.allocateSid || !api.freeSid ||
+      !api.allocateSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                       0, 0, 0, 0, &administrators)) {
+    return AdminState::kNoGroupSid;
+  }
+  const std::vector<BYTE> groups = ReadTokenGroups(api);
+  const bool holds = !groups.empty() && HoldsEnabledGroup(api, groups, administrators);
+  api.freeSid(administrators);
+  return holds ? AdminState::kAdministrator : AdminState::kNotAdministrator;
+}
+
+}  // namespace os
