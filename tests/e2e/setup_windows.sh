@@ -8,7 +8,7 @@
 #       suite's prefix has no display); screenshots taken while the windows are up are checked at
 #       known points and kept in WORKDIR.
 set -u
-mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6
+mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$(realpath -m "$6")
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
 
@@ -86,6 +86,7 @@ cleanup() {
 }
 trap cleanup EXIT
 check "an X server runs" [ -n "$display" ]
+[ -n "$display" ] || { finish; exit; }
 export DISPLAY=$display
 wineboot -i >/dev/null 2>&1
 wineserver -w
@@ -101,7 +102,7 @@ window_geometry() {
   local id
   id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
   [ -n "$id" ] || return 0
-  xdotool getwindowgeometry --shell "$id" | awk -F= '/^[XYWH]=/ { printf "%s ", $2 }'
+  xdotool getwindowgeometry --shell "$id" | awk -F= '/^(X|Y|WIDTH|HEIGHT)=/ { printf "%s ", $2 }'
 }
 # Waits up to 30 s for the window with that title to be on screen; sets $geometry.
 await_window() {
@@ -120,6 +121,7 @@ make_project "$work/project" \
 build_package "$work/project/demo.xml" "$work/built" Setup
 rm -f "$work/project/big.bin"
 check "kxbuild builds the package with a splash and a presetup bitmap" [ -f "$setup" ]
+[ -f "$setup" ] || { finish; exit; }
 wine "$setup" >"$work/setup.log" 2>&1 &
 setup_pid=$!
 
@@ -145,8 +147,6 @@ check "a transparent point of the splash shows the screen behind it" \
 check "the presetup picture shows its navy" [ "$(pixel "$shot" $((px + 200)) $((py + 20)))" = 0000A0 ]
 check "the presetup picture's green part shows the screen behind it" \
   [ "$(pixel "$shot" $((px + 10)) $((py + 20)))" = "$background" ]
-check "the progress bar's background is white at its right end" \
-  [ "$(pixel "$shot" $((px + 48 + 185)) $((py + 143 + 8)))" = FFFFFF ]
 # The bar fills as the big file is extracted: its left part turns grey.
 grey=
 for n in $(seq 100); do

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "os/os.h"
+#include "os/win32/SystemLibraries.h"
 
 namespace os {
 namespace {
@@ -44,9 +45,7 @@ LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM wParam, LPAR
 
 template <typename Function>
 Function User32Call(const char* name) {
-  HMODULE user32 = GetModuleHandleA("user32.dll");
-  return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                : nullptr;
+  return win32::ModuleFunction<Function>(GetModuleHandleA("user32.dll"), name);
 }
 
 HWND Handle(WindowHandle window) { return static_cast<HWND>(window); }
@@ -124,6 +123,15 @@ WindowHandle CreateProgressBar(WindowHandle parent, const Rect& bounds, uint32_t
   if (!bar) {
     win32::Fail("Cannot create a progress bar");
     return nullptr;
+  }
+  // Visual styles draw the bar in the theme's colours and ignore those set here: the bar is taken
+  // out of the theme, where the system has themes at all: no theme has a class of the name " "
+  // (Wine takes no empty name). Wine does not tell the control of the change, which is told here
+  // then (once more, on Windows, where that does no harm).
+  using SetTheme = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+  if (auto setTheme = win32::ModuleFunction<SetTheme>(win32::LoadSystemLibrary("uxtheme.dll"),
+                                                      "SetWindowTheme")) {
+    if (SUCCEEDED(setTheme(bar, L" ", L" "))) SendMessageA(bar, WM_THEMECHANGED, 0, 0);
   }
   SendMessageA(bar, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(barColour));
   SendMessageA(bar, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(backgroundColour));
