@@ -40,19 +40,21 @@ bitmap "$work/presetup.bmp" 285 180 "0x$green if x < 40 else 0x$navy"
 printf 'BM broken' >"$work/broken.bmp"
 
 # The demo with these pictures, and a presetup file big enough to keep the presetup window up.
-make_project() {  # folder, splash element, big file MiB
+make_project() {  # folder, splash and presetup bitmap elements, big file MiB
   rm -rf "$1" && cp -r "$demo" "$1"
   cp "$work/splash.bmp" "$work/presetup.bmp" "$work/broken.bmp" "$1/art/"
-  sed -i "s|<splash [^>]*/>|$2<presetupbitmap src=\"art\\\\presetup.bmp\"/>|" "$1/demo.xml"
+  sed -i "s|<splash [^>]*/>|$2|" "$1/demo.xml"
   if [ "$3" -gt 0 ]; then
     head -c "$(($3 * 1024 * 1024))" /dev/urandom >"$1/big.bin"
     sed -i 's|<presetup src="license.txt"/>|&<presetup src="big.bin"/>|' "$1/demo.xml"
   fi
 }
 
+presetup_element='<presetupbitmap src="art\\presetup.bmp"/>'
+splash_element='<splash src="art\\splash.bmp" time="2" transparent="#0000FF" opacity="50"/>'
 if [ "$mode" = host ]; then
   source "$(dirname "$0")/machine.sh"
-  make_project "$work/timed" '<splash src="art\\splash.bmp" time="2" transparent="#0000FF" opacity="50"/>' 0
+  make_project "$work/timed" "$splash_element$presetup_element" 0
   build_package "$work/timed/demo.xml" "$work/timed-built" Setup
   check "kxbuild builds the package with a splash and a presetup bitmap" [ -f "$setup" ]
   start=$(date +%s%N)
@@ -116,8 +118,7 @@ await_window() {
 }
 background=$(import -window root "$work/empty.png" && pixel "$work/empty.png" 5 5)
 
-make_project "$work/project" \
-  '<splash src="art\\splash.bmp" time="6" transparent="#0000FF" opacity="50"/>' 150
+make_project "$work/project" "${splash_element/time=\"2\"/time=\"6\"}$presetup_element" 150
 build_package "$work/project/demo.xml" "$work/built" Setup
 rm -f "$work/project/big.bin"
 check "kxbuild builds the package with a splash and a presetup bitmap" [ -f "$setup" ]
@@ -147,13 +148,15 @@ check "a transparent point of the splash shows the screen behind it" \
 check "the presetup picture shows its navy" [ "$(pixel "$shot" $((px + 200)) $((py + 20)))" = 0000A0 ]
 check "the presetup picture's green part shows the screen behind it" \
   [ "$(pixel "$shot" $((px + 10)) $((py + 20)))" = "$background" ]
-# The bar fills as the big file is extracted: its left part turns grey.
+# The bar fills as the big file is extracted: its left part turns grey (by the screenshot above,
+# or by a later one while the window is up).
+bar_grey() { [ "$(pixel "$1" $((px + 48 + 4)) $((py + 143 + 8)))" = 636363 ]; }
 grey=
-for n in $(seq 100); do
+bar_grey "$shot" && grey=1
+for _ in $(seq 100); do
+  [ -z "$grey" ] && [ -n "$(window_geometry KXPresetupWindow)" ] || break
   import -window root "$work/progress.png"
-  [ "$(pixel "$work/progress.png" $((px + 48 + 4)) $((py + 143 + 8)))" = 636363 ] && grey=1 && break
-  [ -n "$(window_geometry KXPresetupWindow)" ] || break
-  sleep 0.2
+  bar_grey "$work/progress.png" && grey=1
 done
 check "the progress bar fills with its grey" [ -n "$grey" ]
 # Wine gives a layered window's alpha to the X server as the window's opacity property; without a
@@ -168,4 +171,19 @@ wait "$setup_pid"
 code=$?
 check "the run with windows succeeds" [ "$code" -eq 0 ]
 check "no window is left" [ -z "$(window_geometry KXSplashWindow)$(window_geometry KXPresetupWindow)" ]
+
+# Without a presetup bitmap nor a splash: the dialog of the program's resources, centred.
+make_project "$work/dialog" "" 150
+build_package "$work/dialog/demo.xml" "$work/dialog-built" Setup
+rm -f "$work/dialog/big.bin"
+wine "$setup" >"$work/dialog-setup.log" 2>&1 &
+setup_pid=$!
+await_window 'Preparing "Setup" package\.\.\.'
+read -r dx dy dw dh <<<"${geometry:-0 0 0 0}"
+echo "presetup dialog at $geometry"
+import -window root "$work/dialog.png"
+check "the presetup dialog is titled with the package and centred" \
+  [ "$dw" -gt 0 -a $((dx + dw / 2 - 512)) -le 8 -a $((512 - dx - dw / 2)) -le 8 ]
+wait "$setup_pid"
+check "the run with the presetup dialog succeeds" [ $? -eq 0 ]
 finish
