@@ -116,8 +116,11 @@ TEST_F(SetupWindowsHost, OpaqueSplashHasNoShapeAndADialogPresetupAloneIsCentred)
   EXPECT_EQ(shown.alpha, -1) << "opaque";
   CloseSplash();
 
-  // A splash that is no bitmap, or too short for a trailer, shows nothing.
-  for (const std::string& bytes : {std::string(300, 'x'), std::string("BM")}) {
+  // A splash that is no bitmap, is cut short, or is too short for a trailer, shows nothing.
+  const std::string whole = BitmapFile(
+      40, 20, [](int, int) { return kBlue; }, Trailer(0, 0xFFFFFFFF, 100));
+  for (const std::string& bytes :
+       {std::string(300, 'x'), whole.substr(0, 200), std::string("BM")}) {
     ASSERT_TRUE(WriteFileText(splash, bytes));
     ShowSplash(splash);
     EXPECT_EQ(SplashWindow(), nullptr) << bytes.size();
