@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "engine/BitmapFiles.h"
 #include "engine/Presetup.h"
 #include "engine/RgnCompiler.h"
 #include "engine/Splash.h"
@@ -73,29 +74,9 @@ TEST(RegionScan, BlocksHoldAtMost2000Rectangles) {
   EXPECT_TRUE((blocks[2].back() == os::Rect{4, 1499, 5, 1500}));
 }
 
-// A 24-bit bitmap file, bottom row first as stored, rows padded to 4 bytes.
+// The pixels of a test picture, top row first.
 std::string BitmapFile(int width, int height, const std::vector<uint32_t>& topDown) {
-  const int stride = (width * 3 + 3) / 4 * 4;
-  std::string bytes = "BM";
-  auto le = [&bytes](uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  };
-  le(54 + stride * height, 4), le(0, 4), le(54, 4);
-  le(40, 4), le(width, 4), le(height, 4), le(1, 2), le(24, 2), le(0, 4), le(stride * height, 4);
-  le(0, 4), le(0, 4), le(0, 4), le(0, 4);
-  for (int row = height - 1; row >= 0; --row) {
-    for (int x = 0; x < width; ++x) le(topDown[row * width + x], 3);
-    bytes.append(stride - width * 3, '\0');
-  }
-  return bytes;
-}
-
-std::string Trailer(uint32_t seconds, uint32_t transparent, uint32_t opacity) {
-  std::string bytes;
-  for (uint32_t value : {seconds, transparent, opacity}) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  }
-  return bytes;
+  return ::BitmapFile(width, height, [&](int x, int y) { return topDown[y * width + x]; });
 }
 
 TEST(SplashTrailer, IsReadFromTheLast12BytesOfAFileLongEnough) {
@@ -109,10 +90,11 @@ TEST(SplashTrailer, IsReadFromTheLast12BytesOfAFileLongEnough) {
     int32_t opacity;
   };
   const Case cases[] = {
-      {"none, opaque", bitmap + Trailer(2, kNone, 100), true, 2000, kNone, 100},
-      {"colour and opacity", bitmap + Trailer(0, T, 50), true, 0, T, 50},
-      {"a damaged time is cut to an hour", bitmap + Trailer(0xFFFFFFF0, T, 50), true, 0, T, 50},
-      {"an hour at most", bitmap + Trailer(100000, T, 50), true, 3600000, T, 50},
+      {"none, opaque", bitmap + SplashTrailerBytes(2, kNone, 100), true, 2000, kNone, 100},
+      {"colour and opacity", bitmap + SplashTrailerBytes(0, T, 50), true, 0, T, 50},
+      {"a damaged time is cut to an hour", bitmap + SplashTrailerBytes(0xFFFFFFF0, T, 50), true, 0,
+       T, 50},
+      {"an hour at most", bitmap + SplashTrailerBytes(100000, T, 50), true, 3600000, T, 50},
       {"shorter than a header and a trailer", std::string(65, 'x'), false, 0, 0, 0},
       {"empty", "", false, 0, 0, 0},
   };
@@ -160,7 +142,7 @@ TEST(Bitmaps, LoadAsStoredWithTheTrailerIgnoredAndRefuseGarbage) {
   ScratchFolder scratch(CurrentTestName());
   const std::vector<uint32_t> pixels = {O, T, 0x123456, 0x0000FF, 0xFFFFFF, 0};
   const std::string path = scratch.Path() + "picture.bmp";
-  ASSERT_TRUE(WriteFileText(path, BitmapFile(3, 2, pixels) + Trailer(1, T, 50)));
+  ASSERT_TRUE(WriteFileText(path, BitmapFile(3, 2, pixels) + SplashTrailerBytes(1, T, 50)));
   os::BitmapHandle bitmap = os::LoadBitmapFile(path);
   ASSERT_NE(bitmap, nullptr) << os::LastErrorMessage();
   int width = 0, height = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "engine/BitmapFiles.h"
 #include "engine/MainWnd.h"
 #include "engine/Presetup.h"
 #include "engine/Splash.h"
@@ -13,31 +14,9 @@ namespace {
 
 constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x00FF00;
 
-// A 24-bit bitmap of width × height, the pixel at (x, y) given by colour, with extra bytes after
-// it.
-std::string BitmapFile(int width, int height, uint32_t (*colour)(int x, int y),
-                       const std::string& trailer = "") {
-  const int stride = (width * 3 + 3) / 4 * 4;
-  std::string bytes = "BM";
-  auto le = [&bytes](uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  };
-  le(54 + stride * height, 4), le(0, 4), le(54, 4);
-  le(40, 4), le(width, 4), le(height, 4), le(1, 2), le(24, 2), le(0, 4), le(stride * height, 4);
-  le(0, 4), le(0, 4), le(0, 4), le(0, 4);
-  for (int y = height - 1; y >= 0; --y) {
-    for (int x = 0; x < width; ++x) le(colour(x, y), 3);
-    bytes.append(stride - width * 3, '\0');
-  }
-  return bytes + trailer;
-}
-
-std::string Trailer(uint32_t seconds, uint32_t transparent, uint32_t opacity) {
-  std::string bytes;
-  for (uint32_t value : {seconds, transparent, opacity}) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  }
-  return bytes;
+std::string PictureFile(int width, int height, uint32_t (*colour)(int x, int y),
+                        const std::string& trailer = "") {
+  return BitmapFile(width, height, std::function<uint32_t(int, int)>(colour)) + trailer;
 }
 
 bool Inside(const std::vector<os::Rect>& region, int x, int y) {
@@ -65,10 +44,10 @@ TEST_F(SetupWindowsHost, SplashWithColourAndOpacityThenPresetupInTheCorner) {
   const std::string splash = scratch_.Path() + "splash.bmp";
   ASSERT_TRUE(WriteFileText(
       splash,
-      BitmapFile(
+      PictureFile(
           300, 100,
           [](int x, int y) { return x == 299 || (x >= 10 && y >= 10 && y < 90) ? kRed : kBlue; },
-          Trailer(0, kBlue, 50))));
+          SplashTrailerBytes(0, kBlue, 50))));
   ShowSplash(splash);
   const os::WindowState shown = os::GetWindowState(SplashWindow());
   EXPECT_TRUE(shown.visible);
@@ -82,7 +61,7 @@ TEST_F(SetupWindowsHost, SplashWithColourAndOpacityThenPresetupInTheCorner) {
   EXPECT_TRUE(Inside(shown.region, 299, 0)) << "the last column";
 
   // The presetup bitmap: green (transparent) left half.
-  ASSERT_TRUE(WriteFileText(scratch_.Path() + "presetup.bmp", BitmapFile(285, 180, [](int x, int) {
+  ASSERT_TRUE(WriteFileText(scratch_.Path() + "presetup.bmp", PictureFile(285, 180, [](int x, int) {
                               return x < 20 ? kGreen : kRed;
                             })));
   ShowPresetupWindow(scratch_.Path(), "Setup");
@@ -107,8 +86,8 @@ TEST_F(SetupWindowsHost, SplashWithColourAndOpacityThenPresetupInTheCorner) {
 TEST_F(SetupWindowsHost, OpaqueSplashHasNoShapeAndADialogPresetupAloneIsCentred) {
   const std::string splash = scratch_.Path() + "splash.bmp";
   ASSERT_TRUE(WriteFileText(
-      splash, BitmapFile(
-                  40, 20, [](int, int) { return kBlue; }, Trailer(0, 0xFFFFFFFF, 100))));
+      splash, PictureFile(
+                  40, 20, [](int, int) { return kBlue; }, SplashTrailerBytes(0, 0xFFFFFFFF, 100))));
   ShowSplash(splash);
   const os::WindowState shown = os::GetWindowState(SplashWindow());
   EXPECT_TRUE(shown.visible);
@@ -117,8 +96,8 @@ TEST_F(SetupWindowsHost, OpaqueSplashHasNoShapeAndADialogPresetupAloneIsCentred)
   CloseSplash();
 
   // A splash that is no bitmap, is cut short, or is too short for a trailer, shows nothing.
-  const std::string whole = BitmapFile(
-      40, 20, [](int, int) { return kBlue; }, Trailer(0, 0xFFFFFFFF, 100));
+  const std::string whole = PictureFile(
+      40, 20, [](int, int) { return kBlue; }, SplashTrailerBytes(0, 0xFFFFFFFF, 100));
   for (const std::string& bytes :
        {std::string(300, 'x'), whole.substr(0, 200), std::string("BM")}) {
     ASSERT_TRUE(WriteFileText(splash, bytes));
@@ -146,8 +125,8 @@ TEST_F(SetupWindowsHost, ASplashOnWindows98IsOpaque) {
   } restore;
   const std::string splash = scratch_.Path() + "splash.bmp";
   ASSERT_TRUE(WriteFileText(
-      splash, BitmapFile(
-                  40, 20, [](int, int) { return kBlue; }, Trailer(0, 0xFFFFFFFF, 50))));
+      splash, PictureFile(
+                  40, 20, [](int, int) { return kBlue; }, SplashTrailerBytes(0, 0xFFFFFFFF, 50))));
   ShowSplash(splash);
   EXPECT_TRUE(os::GetWindowState(SplashWindow()).visible);
   EXPECT_EQ(os::GetWindowState(SplashWindow()).alpha, -1);
