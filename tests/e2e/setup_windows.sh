@@ -141,11 +141,14 @@ check "the splash is centred on the screen" \
 check "the presetup window sits 20 pixels from the bottom right corner" \
   [ "$pw" -eq 285 -a $((px + pw)) -eq $((1024 - 20)) -a $((py + ph)) -eq $((768 - 20)) ]
 shot="$work/both-windows.png"
-check "an opaque point of the splash shows its red" [ "$(pixel "$shot" $((sx + 150)) $((sy + 60)))" = FF0000 ]
-check "the splash's last column is part of it" [ "$(pixel "$shot" $((sx + 299)) $((sy + 5)))" = FF0000 ]
+check "an opaque point of the splash shows its red" \
+  [ "$(pixel "$shot" $((sx + 150)) $((sy + 60)))" = FF0000 ]
+check "the splash's last column is part of it" \
+  [ "$(pixel "$shot" $((sx + 299)) $((sy + 5)))" = FF0000 ]
 check "a transparent point of the splash shows the screen behind it" \
   [ "$(pixel "$shot" $((sx + 5)) $((sy + 5)))" = "$background" ]
-check "the presetup picture shows its navy" [ "$(pixel "$shot" $((px + 200)) $((py + 20)))" = 0000A0 ]
+check "the presetup picture shows its navy" \
+  [ "$(pixel "$shot" $((px + 200)) $((py + 20)))" = 0000A0 ]
 check "the presetup picture's green part shows the screen behind it" \
   [ "$(pixel "$shot" $((px + 10)) $((py + 20)))" = "$background" ]
 # The bar fills as the big file is extracted: its left part turns grey (by the screenshot above,
@@ -170,7 +173,8 @@ check "the splash is half transparent (alpha 128)" \
 wait "$setup_pid"
 code=$?
 check "the run with windows succeeds" [ "$code" -eq 0 ]
-check "no window is left" [ -z "$(window_geometry KXSplashWindow)$(window_geometry KXPresetupWindow)" ]
+check "no window is left" \
+  [ -z "$(window_geometry KXSplashWindow)$(window_geometry KXPresetupWindow)" ]
 
 # Without a presetup bitmap nor a splash: the dialog of the program's resources, centred.
 make_project "$work/dialog" "" 150
