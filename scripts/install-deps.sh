@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 cabextract gcab clang-format
   libpugixml-dev clang libfuzzer-14-dev python3 fonts-dejavu-core liblnk-utils
+  xvfb x11-utils xdotool imagemagick
 )
 
 missing=()

@@ -5,7 +5,8 @@
 
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
-#include "engine/Stubs.h"
+#include "engine/Presetup.h"
+#include "engine/Splash.h"
 #include "expressions/Common.h"
 #include "os/os.h"
 #include "package/PackageCipher.h"

@@ -622,4 +622,61 @@ void CentreWindow(WindowHandle window);
 IconHandle LoadAppIcon(const std::string& name);
 void DestroyIcon(IconHandle icon);
 
+// ---------------------------------------------------------------------------------------------
+// Bitmaps and the engine's own windows
+//
+// The splash and the presetup window: borderless pictures of the main window's class, or a dialog
+// of the program's resources, owned by the main window. Main thread only, and only while the main
+// window exists. Windows draws them; the host keeps them as state without pixels. Either layer
+// reports that state through GetWindowState, so that tests ask both the same questions.
+
+using BitmapHandle = void*;
+
+// Loads a Windows bitmap file (bytes after the pixels, such as a trailer, are ignored); nullptr
+// when the file is missing or no bitmap the system reads. The host reads uncompressed bitmaps of
+// 1, 4, 8, 24 and 32 bits per pixel. DeleteBitmap releases it (nothing for nullptr).
+BitmapHandle LoadBitmapFile(const std::string& path);
+void DeleteBitmap(BitmapHandle bitmap);
+// The bitmap's pixels, top row first, 32 bits each: blue in bits 0-7, green 8-15, red 16-23.
+bool BitmapPixels(BitmapHandle bitmap, int& width, int& height, std::vector<uint32_t>& pixels);
+
+// A hidden popup window (no frame) of the main window's class at bounds, owned by the main
+// window, that paints bitmap at its top left corner; the bitmap stays the caller's and must
+// outlive the window. nullptr when the window cannot be made.
+WindowHandle CreatePictureWindow(const std::string& title, BitmapHandle bitmap, const Rect& bounds);
+// The dialog of that name from the program's resources, hidden, without a dialog procedure and
+// owned by the main window; nullptr when it cannot be made. DialogItem finds its control by id.
+WindowHandle CreateResourceDialog(const std::string& name);
+WindowHandle DialogItem(WindowHandle dialog, int id);
+// A smooth progress bar inside parent at bounds (parent coordinates); colours as 0x00BBGGRR.
+WindowHandle CreateProgressBar(WindowHandle parent, const Rect& bounds, uint32_t barColour,
+                               uint32_t backgroundColour);
+void SetProgressRange(WindowHandle bar, int low, int high, int step);
+void SetProgressPosition(WindowHandle bar, int position);
+
+// Gives the window the union of the rectangles as its shape, which the window then owns. Each
+// block becomes one region (Windows takes at most a few thousand rectangles at once); the blocks
+// are combined. No blocks leave the window its whole rectangle.
+bool SetWindowRegion(WindowHandle window, const std::vector<std::vector<Rect>>& blocks);
+// Makes the window layered with a constant alpha (0 clear, 255 opaque); false where the system
+// has no layered windows (the call is looked up when needed, as older systems lack it).
+bool SetWindowAlpha(WindowHandle window, uint8_t alpha);
+bool SetWindowTitle(WindowHandle window, const std::string& title);
+// Moves the window's top left corner to (left, top), keeping its size.
+void MoveWindowTo(WindowHandle window, int left, int top);
+void ShowWindow(WindowHandle window);
+void DestroyWindow(WindowHandle window);
+
+// What a window shows, as far as a test can ask without looking at pixels.
+struct WindowState {
+  bool exists = false;
+  bool visible = false;
+  Rect bounds;  // on the screen
+  std::string title;
+  int progress = -1;         // the position of its progress bar; -1 when it has none
+  std::vector<Rect> region;  // its shape as the system keeps it (window coordinates); empty: none
+  int alpha = -1;            // its constant alpha when layered; -1 when not
+};
+WindowState GetWindowState(WindowHandle window);
+
 }  // namespace os

@@ -15,7 +15,7 @@
 #include "TestSupport.h"
 #include "database/KXClasses.h"
 #include "engine/Main.h"
-#include "engine/Stubs.h"
+#include "engine/Presetup.h"
 #include "expressions/Common.h"
 #include "os/os.h"
 #include "package/PackageCipher.h"
