@@ -13,4 +13,3 @@ std::string& PreviousLogPath() {
   static std::string path;
   return path;
 }
-
