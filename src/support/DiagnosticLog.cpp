@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -47,14 +46,20 @@ void WriteLine(LogFile& log, const std::string& text) {
 
 // The last failures the OS layer recorded on this thread, with their times. Most failures answer
 // a question ("is this file there?"), so they are kept, not written, until an error shows that
-// one of them may have been its reason.
-constexpr size_t kRecentFailures = 4;
-thread_local std::deque<std::string> recentFailures;
+// one of them may have been its reason. Plain buffers: a thread-local object with a destructor
+// is not safe in every runtime the engine is built with, and failures come from every thread.
+constexpr int kRecentFailures = 4;
+constexpr size_t kFailureText = 480;
+thread_local char recentFailures[kRecentFailures][kFailureText];
+thread_local int recentCount = 0;  // how many of the slots hold a failure
+thread_local int recentNext = 0;   // the slot the next failure takes
 
 void ObserveFailure(const std::string& text) {
-  if (writing) return;
-  if (recentFailures.size() == kRecentFailures) recentFailures.pop_front();
-  recentFailures.push_back(Stamp() + " " + text);
+  if (writing || !open) return;
+  const std::string entry = Stamp() + " " + text;
+  std::snprintf(recentFailures[recentNext], kFailureText, "%s", entry.c_str());
+  recentNext = (recentNext + 1) % kRecentFailures;
+  if (recentCount < kRecentFailures) ++recentCount;
 }
 
 }  // namespace
@@ -109,8 +114,10 @@ void Linef(const char* format, ...) {
 
 void RecentFailures() {
   if (!open) return;
-  for (const std::string& failure : recentFailures) Line("system failure at " + failure);
-  recentFailures.clear();
+  for (int oldest = recentNext - recentCount; recentCount > 0; ++oldest, --recentCount) {
+    Line(std::string("system failure at ") +
+         recentFailures[(oldest + kRecentFailures) % kRecentFailures]);
+  }
 }
 
 std::string LogPathIn(const std::string& commandLine) {
@@ -145,7 +152,7 @@ std::vector<std::string> ParamsWithoutLog(const std::string& commandLine) {
 Phase::Phase(std::string name) : name_(std::move(name)) {
   if (!open) return;
   start_ = os::TickCount();
-  recentFailures.clear();  // what failed before the phase is no reason for its failure
+  recentCount = 0;  // what failed before the phase is no reason for its failure
   Line("begin " + name_);
 }
 
