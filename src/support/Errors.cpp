@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
 std::string FormatArgs(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -16,8 +14,6 @@ std::string FormatArgs(const char* format, va_list args) {
   std::vsnprintf(buffer.data(), buffer.size(), format, args);
   return std::string(buffer.data(), static_cast<size_t>(length));
 }
-
-}  // namespace
 
 std::string Format(const char* format, ...) {
   va_list args;

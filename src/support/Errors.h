@@ -3,6 +3,7 @@
 // run; nothing else catches it except where a caller turns a fault into a false result.
 #pragma once
 
+#include <cstdarg>
 #include <stdexcept>
 #include <string>
 
@@ -16,3 +17,5 @@ class KxError : public std::runtime_error {
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same over an argument list, for other printf-style functions.
+std::string FormatArgs(const char* format, va_list args);

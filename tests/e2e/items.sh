@@ -11,13 +11,7 @@ rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
 source "$(dirname "$0")/machine.sh"
 source "$(dirname "$0")/items/prepare.sh"
-if [ "$mode" = host ]; then
-  # The library cannot reach the engine's registry store: it writes its calls to a file.
-  export KX_TEST_SERVER_CALLS="$work/server.calls"
-  server_calls() { [ -f "$KX_TEST_SERVER_CALLS" ] && cut -c1 "$KX_TEST_SERVER_CALLS" | tr -d '\n'; }
-else
-  server_calls() { kx reg get 'HKCU\Software\KxTests\RecordingServer' "$(items_server_path)"; }
-fi
+server_calls() { server_calls_of "$(items_server_path)"; }
 export KX_AUTOPILOT_TRACE=""
 
 items_prepare "$work/project"

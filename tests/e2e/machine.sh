@@ -4,7 +4,7 @@
 #   wine: the Windows programs under Wine ($WINEPREFIX must be initialised); $holder, when set,
 #         is the Windows program that holds a file open (FileHolder.c).
 # Defines target, exe (the programs' file-name ending), drive_c, program_files, temp_dir, and
-# windows_name, unix_name, run, kx, hold_open, build_package and run_setup.
+# windows_name, unix_name, run, kx, hold_open, build_package, run_setup and server_calls_of.
 
 if [ "$mode" = host ]; then
   export KX_ROOT="$work/machine" TMPDIR="$work/tmp"
@@ -22,6 +22,10 @@ if [ "$mode" = host ]; then
     esac
   }
   run() { "$@"; }
+  # The tests' recording COM server cannot reach the host's registry store: it writes its calls
+  # to a file.
+  export KX_TEST_SERVER_CALLS="$work/server.calls"
+  server_calls_of() { [ -f "$KX_TEST_SERVER_CALLS" ] && cut -c1 "$KX_TEST_SERVER_CALLS" | tr -d '\n'; }
   # Holds FILE locked, creates READY, and lets go once STOP appears (60 s at most).
   hold_open() {  # FILE READY STOP
     flock "$1" bash -c 'touch "$1"; for _ in $(seq 600); do [ -e "$2" ] && break; sleep 0.1; done' \
@@ -35,11 +39,15 @@ else
   windows_name() { winepath -w "$1" 2>/dev/null; }
   unix_name() { winepath -u "$1" 2>/dev/null; }
   run() { wine "$@"; }
+  server_calls_of() { kx reg get 'HKCU\Software\KxTests\RecordingServer' "$1"; }
   hold_open() {  # FILE READY STOP [alone]
     wine "$holder" "$(windows_name "$1")" "$(windows_name "$2")" "$(windows_name "$3")" "${@:4}"
   }
 fi
 program_files="$drive_c/Program Files"
+
+# server_calls_of SERVER: the calls the tests' recording COM server at the Windows path SERVER
+# received, "+" for each registration and "-" for each unregistration, in order.
 
 # kxtool on the machine the engine installs on: the host's registry store or Wine's registry.
 kx() { run "$kxtool" "$@" | tr -d '\r'; }

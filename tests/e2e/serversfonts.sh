@@ -10,13 +10,7 @@ mode=$1 engine=$2 kxbuild=$3 kxtool=$4 demo=$5 work=$6 server=$7 font=$8
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
 source "$(dirname "$0")/machine.sh"
-if [ "$mode" = host ]; then
-  # The library cannot reach the engine's registry store: it writes its calls to a file.
-  export KX_TEST_SERVER_CALLS="$work/server.calls"
-  server_calls() { [ -f "$KX_TEST_SERVER_CALLS" ] && cut -c1 "$KX_TEST_SERVER_CALLS" | tr -d '\n'; }
-else
-  server_calls() { kx reg get 'HKCU\Software\KxTests\RecordingServer' "$server_path"; }
-fi
+server_calls() { server_calls_of "$server_path"; }
 
 export KX_AUTOPILOT_TRACE=""
 install_dir="$program_files/Demo Product"
