@@ -12,7 +12,7 @@ failed=0
 jobs=${KX_JOBS:-$(nproc)}
 
 run_suite() {  # name, command...
-  local name=$1 log
+  local name=$1 log start=$SECONDS
   shift
   log=$(mktemp)
   echo "=== $name"
@@ -20,7 +20,7 @@ run_suite() {  # name, command...
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
   local line
   line=$(grep -E 'tests passed|tests failed|No tests were found' "$log" | tail -n 1)
-  summary+=("$name: ${line:-did not run to its summary}")
+  summary+=("$name: ${line:-did not run to its summary} ($((SECONDS - start)) s)")
   rm -f "$log"
 }
 

@@ -52,6 +52,21 @@ program_files="$drive_c/Program Files"
 # kxtool on the machine the engine installs on: the host's registry store or Wine's registry.
 kx() { run "$kxtool" "$@" | tr -d '\r'; }
 
+# Forgets every run waiting for a restart: its RunOnce value and its temporary folder. Wine's
+# machine is the whole suite's, and its next restart would resume them all.
+forget_resumes() {
+  local root key value folder
+  for root in HKCU HKLM; do
+    key="$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+    for value in $(kx reg list "$key" 2>/dev/null | sed -n 's/^"\(kx[0-9]*\)".*/\1/p'); do
+      folder=$(unix_name "$(kx reg get "$key" "$value" | sed -n 's|.*/resume:"\(.*\)"$|\1|p')")
+      folder=$(realpath -m "${folder:-/}")
+      [[ $folder == "$(realpath -m "$temp_dir")"/?* ]] && rm -rf "$folder"
+      kx reg del "$key" "$value" >/dev/null
+    done
+  done
+}
+
 # Builds the project file into FOLDER/NAME (NAME.exe under Wine) and sets $setup; kxbuild's
 # output goes to FOLDER.kxbuild.log.
 build_package() {  # project file, folder, name

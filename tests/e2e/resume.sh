@@ -67,6 +67,7 @@ fresh_machine() {
   kx reg del 'HKCU\Software\Kx Demo\Demo Product' >/dev/null 2>&1
   kx reg del 'HKCU\Software\Kx Demo' >/dev/null 2>&1
   kx reg del 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\KxDemo' >/dev/null 2>&1
+  forget_resumes
   rm -rf "${temp_dir:?}"/*
 }
 first_run() {
@@ -140,10 +141,4 @@ check "the files installed before the restart are rolled back" [ ! -e "$install_
 
 # The machine as found: no run left to resume (the restarts applied every pending file operation).
 fresh_machine
-for root in HKCU HKLM; do
-  key="$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
-  for value in $(kx reg list "$key" 2>/dev/null | sed -n 's/^"\(kx[0-9]*\)".*/\1/p'); do
-    kx reg del "$key" "$value" >/dev/null
-  done
-done
 finish

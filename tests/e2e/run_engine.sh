@@ -273,6 +273,7 @@ session_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 forget_counter_and_moves() {  # Wine's machine is the test suite's
   kx reg del "$shared_key" "$shared_name" >/dev/null 2>&1
   kx reg del "$session_key" PendingFileRenameOperations >/dev/null 2>&1
+  forget_resumes
 }
 forget_counter_and_moves
 kinds_as_they_were
