@@ -50,18 +50,7 @@ settings() {  # name=value...
 }
 events() { [ -f "$work/trace.jsonl" ] && sed -n 's/.*"event":"\([A-Z_]*\)".*/\1/p' "$work/trace.jsonl" | paste -sd, -; }
 nothing_installed() { [ ! -e "$install_dir" ] && ! run "$kxtool" reg list "$uninstall_key" >/dev/null 2>&1; }
-# What an install left, removed by its log: files, shortcuts, its registry key, its uninstall entry.
-uninstall() {
-  local log="$install_dir/install.log" link
-  [ -f "$log" ] || return 0
-  kx ini "$(windows_name "$log")" values Shortcuts | sed '$d' | sed 's/=$//' | while read -r link; do
-    rm -f "$(unix_name "$link")"
-    rmdir "$(dirname "$(unix_name "$link")")" 2>/dev/null
-  done
-  run "$kxtool" reg del 'HKCU\Software\Kx Demo\Launch Product' >/dev/null 2>&1
-  run "$kxtool" reg del "$uninstall_key" >/dev/null 2>&1
-  rm -rf "$install_dir"
-}
+uninstall() { remove_installation "$install_dir" 'HKCU\Software\Kx Demo\Launch Product' "$uninstall_key"; }
 
 refused() {  # what, message (empty: none), setup program
   local what=$1 message=$2

@@ -67,6 +67,21 @@ forget_resumes() {
   done
 }
 
+# What a silent install left, removed by its install log: files, shortcuts, the product's
+# registry key and its uninstall entry (until the uninstaller does it).
+remove_installation() {  # install folder, product key, uninstall key
+  local log="$1/install.log" link
+  if [ -f "$log" ]; then
+    kx ini "$(windows_name "$log")" values Shortcuts | sed '$d' | sed 's/=$//' | while read -r link; do
+      rm -f "$(unix_name "$link")"
+      rmdir "$(dirname "$(unix_name "$link")")" 2>/dev/null
+    done
+  fi
+  run "$kxtool" reg del "$2" >/dev/null 2>&1
+  run "$kxtool" reg del "$3" >/dev/null 2>&1
+  rm -rf "$1"
+}
+
 # Builds the project file into FOLDER/NAME (NAME.exe under Wine) and sets $setup; kxbuild's
 # output goes to FOLDER.kxbuild.log.
 build_package() {  # project file, folder, name
