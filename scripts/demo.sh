@@ -56,6 +56,24 @@ show_trace() {  # the autopilot's trace file
   fi
 }
 
+# A file changed behind the installer's back (same size and time, which a plain run would keep)
+# and one deleted: what a repair must put right.
+damage() {  # install folder
+  cp -p "$1/readme.txt" "$work/readme.installed"
+  tr 'a-z' 'A-Z' <"$work/readme.installed" >"$1/readme.txt"
+  touch -r "$work/readme.installed" "$1/readme.txt"
+  rm -f "$1/bin/demo.dat"
+  echo "   readme.txt changed (same size and time), bin/demo.dat deleted"
+}
+show_repaired() {  # install folder
+  if cmp -s "$1/readme.txt" "$work/readme.installed"; then
+    echo "   readme.txt is as installed again"
+  else
+    echo "   readme.txt is NOT as installed"
+  fi
+  if [ -f "$1/bin/demo.dat" ]; then echo "   bin/demo.dat is back"; else echo "   bin/demo.dat is missing"; fi
+}
+
 echo "== Linux: kxbuild samples/demo/demo.xml"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/linux/DemoSetup" --target host \
   --stub build/host/bin/kxsetup | sed 's/^/   /'
@@ -69,8 +87,12 @@ mkdir -p "$work/tmp"
 KX_AUTOPILOT_TRACE=$work/autopilot-linux.jsonl KX_ROOT=$work/machine TMPDIR=$work/tmp \
   show_run "$work/tmp" "$work/linux/DemoSetup" /s
 show_trace "$work/autopilot-linux.jsonl"
-KX_ROOT=$work/machine show_installed "$work/machine/drive_c/Program Files/Demo Product" \
-  build/host/bin/kxtool
+linux_installed="$work/machine/drive_c/Program Files/Demo Product"
+KX_ROOT=$work/machine show_installed "$linux_installed" build/host/bin/kxtool
+echo "== Linux engine, repair: DemoSetup /repair KxDemo (silent, from the settings the install stored)"
+damage "$linux_installed"
+KX_ROOT=$work/machine TMPDIR=$work/tmp show_run "$work/tmp" "$work/linux/DemoSetup" /repair KxDemo
+show_repaired "$linux_installed"
 
 echo "== Windows: kxbuild samples/demo/demo.xml (win64 engine)"
 build/host/bin/kxbuild samples/demo/demo.xml -o "$work/windows/DemoSetup.exe" --target win64 \
@@ -85,8 +107,14 @@ mkdir -p "$wine_temp"
 KX_AUTOPILOT_TRACE=$(winepath -w "$work/autopilot-windows.jsonl" 2>/dev/null) \
   show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /s
 show_trace "$work/autopilot-windows.jsonl"
-show_installed "$WINEPREFIX/drive_c/Program Files/Demo Product" wine build/win64/bin/kxtool.exe
+windows_installed="$WINEPREFIX/drive_c/Program Files/Demo Product"
+show_installed "$windows_installed" wine build/win64/bin/kxtool.exe
+echo "== Windows engine under Wine, repair: DemoSetup.exe /repair KxDemo"
+damage "$windows_installed"
+show_run "$wine_temp" wine "$work/windows/DemoSetup.exe" /repair KxDemo
+show_repaired "$windows_installed"
 wineserver -k || true
 echo "== the engine checked and prepared both packages, read their databases and the project,"
 echo "   chose the language and the install type, installed the files, registry and INI values"
-echo "   and the shortcut, and wrote the install log and the uninstall entry."
+echo "   and the shortcut, and wrote the install log and the uninstall entry; the repair put"
+echo "   back what was changed or deleted, from the settings the install had stored."

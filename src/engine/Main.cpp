@@ -14,7 +14,6 @@
 #include "engine/LaunchChecks.h"
 #include "engine/MainWnd.h"
 #include "engine/Packages.h"
-#include "engine/Stubs.h"
 #include "install/Install.h"
 #include "expressions/Common.h"
 #include "expressions/PluginChannel.h"
@@ -249,7 +248,10 @@ bool PrepareRepair() {
     ShowErrorBox("Cannot repair application!");
     return false;
   }
-  PreviousLogPath() = ExpandText(&MainDatabase(), Variable("LogFile", ""));
+  // The installation run finds the previous install log at this same path when it removes the
+  // old references.
+  diag::Linef("repair: the previous install log is %s",
+              ExpandText(&MainDatabase(), Variable("LogFile", "")).c_str());
   const std::string uninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   std::string settings =
       RegReadText(Format("HKLM%s%s", uninstallKey.c_str(), id.c_str()), "SilentSettings", "");

@@ -1,7 +1,6 @@
 #include "engine/MainWnd.h"
 
 #include "database/KXClasses.h"
-#include "engine/Stubs.h"
 #include "expressions/Common.h"
 #include "install/Programs.h"
 #include "os/os.h"

@@ -86,6 +86,23 @@ german run_setup "$both" /s 2>/dev/null
 check "both, German user: speaks DEU, the user's own" [ "$(told_language)" = DEU ]
 forget
 
+# --- Cancelled after the installation, at the closing dialogs: everything is rolled back.
+variant late ENU 's|^After=proceed|After=cancel|'
+rm -f "$work/trace.jsonl"
+run_setup "$setup" /s
+check "cancelled at the closing dialogs: exit -1" [ "$code" -eq 255 ]
+check "cancelled at the closing dialogs: the installation was whole, then rolled back" \
+  bash -c '! [ -e "$1" ] && grep -q "\"event\":\"EV_AFTERINSTALL\"" "$2"' _ "$default_dir" "$work/trace.jsonl"
+keys_absent() {  # key...
+  local key
+  for key; do ! run "$kxtool" reg list "$key" >/dev/null 2>&1 || return 1; done
+}
+check "cancelled at the closing dialogs: no registry value or uninstall entry left" \
+  keys_absent "$product_key" "$uninstall_key"
+check "cancelled at the closing dialogs: the plug-ins hear the run failed" \
+  grep -q '"event":"EV_FINISH","number":5,"thread":"main","first":0' "$work/trace.jsonl"
+forget
+
 # --- Repair: the first install chose the typical type (no manuals) and another folder; the
 # repair, from a package whose plug-in chooses nothing, installs the same again.
 variant first ENU 's|^InstallType=.*|InstallType=typical|; s|^\[Functions\]|[Variables]\nInstallPath=%ProgramFiles%\\'"$elsewhere"'\n\n&|'
