@@ -188,6 +188,10 @@ echo "presetup dialog at $geometry"
 import -window root "$work/dialog.png"
 check "the presetup dialog is titled with the package and centred" \
   [ "$dw" -gt 0 -a $((dx + dw / 2 - 512)) -le 8 -a $((512 - dx - dw / 2)) -le 8 ]
+icon_points=$(convert "$work/dialog.png" -crop "60x${dh}+${dx}+${dy}" txt:- 2>/dev/null |
+  grep -c '#2060C0')
+check "the presetup dialog shows the program's icon ($icon_points points of its blue)" \
+  [ "$icon_points" -ge 200 ]
 wait "$setup_pid"
 check "the run with the presetup dialog succeeds" [ $? -eq 0 ]
 finish
