@@ -172,6 +172,9 @@ void TInstallFile::Undo() {
 
 void TInstallFile::WriteLogRecord() {
   ::WriteLogRecord(TLogSection::CopyFiles, FileName);
+  // The uninstaller keeps a file whose write time moved on since: the user changed it.
+  const int64_t written = FileTime(FileName);
+  if (written != 0) ::WriteLogRecord("FileTimes", FileName, std::to_string(written));
   if (IsFont && !FontName.empty()) ::WriteLogRecord(TLogSection::RegFonts, FontName, FileName);
   if (IsServer) ::WriteLogRecord(TLogSection::RegServers, FileName);
 }
@@ -399,11 +402,6 @@ std::string TInstallActions::ItemElementName(const TXMLClassInfo& itemClass) con
     if (&itemClass == &element.Class()) return element.Name;
   }
   return "";
-}
-
-std::string FontsKey() {
-  return IsPlatform9x() ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
-                        : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
 }
 
 TInstallActions& InstallActions() {

@@ -173,9 +173,5 @@ class TInstallActions : public TXMLObjectList {
   std::string ItemElementName(const TXMLClassInfo& itemClass) const override;
 };
 
-// The registry key that lists the system's fonts, value name the font's name, value its file:
-// under "Windows" on the 9x platform, under "Windows NT" otherwise. Ends in a backslash.
-std::string FontsKey();
-
 // The run's one action list, made on first use and never destroyed.
 TInstallActions& InstallActions();

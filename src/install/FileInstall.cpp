@@ -13,6 +13,7 @@
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
+#include "support/zrShell.h"
 
 #include <unordered_map>
 
@@ -20,7 +21,6 @@ namespace {
 
 constexpr char kDataPrefix[] = "data\\";
 constexpr size_t kDataPrefixLength = 5;
-constexpr char kSharedDllsKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 // Not a variable: it survives expansion and marks a destination in the global assembly cache.
 constexpr char kGacPrefix[] = "%GAC%\\";
 constexpr char kOpaqueText[] = " OPAQUE \"%AppID%\" \"%AppName%\"";

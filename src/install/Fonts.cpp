@@ -9,6 +9,7 @@
 #include "support/zrFileUtils.h"
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
+#include "support/zrShell.h"
 
 namespace {
 

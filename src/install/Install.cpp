@@ -201,6 +201,8 @@ bool ProcessIniItem(const TXMLObject* context, const TkxIni& item) {
   action->Section = texts.Section;
   action->Param = texts.Param;
   action->OldValue = oldValue;
+  // A key that was there before is the user's: the uninstaller must not delete it.
+  action->Existed = existed;
   action->Log = !item.Flags.Has(TkxFlag::dont_log);
   AfterProcessItem(KX_LIST_INI, &record);
   return true;

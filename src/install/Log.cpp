@@ -117,12 +117,39 @@ std::string EntryFallback(const std::string& name, const std::string& installFol
   return "";
 }
 
+// Writes a number value, recording what it replaces (unlogged).
+void WriteRecordedNumber(const std::string& key, const std::string& name, uint32_t number) {
+  InstallActions().AddRegValue(key, name)->Log = false;
+  RegWriteNumber(key, name, number);
+}
+
+// KiB of the files the run installed (those the uninstaller removes), rounded up.
+uint32_t InstalledKiB() {
+  uint64_t bytes = 0;
+  const TInstallActions& actions = InstallActions();
+  for (int index = 0; index < actions.Count(); ++index) {
+    const auto* file = dynamic_cast<const TInstallFile*>(actions.Action(index));
+    if (!file || !file->Log || file->Existed) continue;
+    const int64_t size = FileSize(file->FileName);
+    if (size > 0) bytes += static_cast<uint64_t>(size);
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>((bytes + 1023) / 1024, UINT32_MAX));
+}
+
 void WriteEntryValues(const std::string& key, const std::string& installFolder) {
   for (const TEntryValue& value : kEntryValues) {
     std::string text = value.Variable ? Variable(value.Variable) : "";
     if (text.empty()) text = ExpandText(&MainDatabase(), EntryFallback(value.Name, installFolder));
     if (!text.empty()) WriteRecordedString(key, value.Name, text);
   }
+  // What the system's list of programs offers: removal, silent removal, the size; no change or
+  // repair from there unless the project says so (both need the setup program).
+  WriteRecordedString(
+      key, "QuietUninstallString",
+      ExpandText(&MainDatabase(), EntryFallback("UninstallString", installFolder)) + " /s");
+  WriteRecordedNumber(key, "NoModify", GetVariableBool(&MainDatabase(), "NoModify", true) ? 1 : 0);
+  WriteRecordedNumber(key, "NoRepair", GetVariableBool(&MainDatabase(), "NoRepair", true) ? 1 : 0);
+  WriteRecordedNumber(key, "EstimatedSize", InstalledKiB());
 }
 
 // The user's choices, for a later repair that runs silently with them.

@@ -310,10 +310,11 @@ bool EnvironmentPhase() {
     if (!variable || !IsEnvironmentVariable(*variable)) continue;
     const std::string name = Trim(variable->Name.substr(4));
     // A run that fails later must not leave the user's environment changed: the old value is
-    // recorded for rollback. The uninstaller is not told, so that removing the application never
-    // takes away a variable the user may have come to rely on.
+    // recorded for rollback. A variable the run made is the uninstaller's to remove; one it
+    // changed stays, as registry values do.
     if (!name.empty() && !IsPlatform9x()) {
-      InstallActions().AddRegValue(kUserEnvironmentKey, name)->Log = false;
+      TInstallReg* action = InstallActions().AddRegValue(kUserEnvironmentKey, name);
+      action->Log = !action->Existed;
     }
     if (!SetEnvironmentVariable(name, variable->Value)) return false;
     SetVariable(&database, "Reboot", "1");

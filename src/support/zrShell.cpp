@@ -131,6 +131,13 @@ bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
   return RegWriteString(kUserEnvironmentKey, name, value);
 }
 
+std::string FontsKey() {
+  return IsPlatform9x() ? "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts\\"
+                        : "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\";
+}
+
+const char kSharedDllsKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
 bool RestartWindows(bool force) {
   uint32_t flags = os::kExitWindowsReboot | (force ? os::kExitWindowsForce : 0);
   if (!IsPlatform9x() && !os::EnableShutdownPrivilege()) return false;

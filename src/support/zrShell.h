@@ -28,6 +28,13 @@ void EnvironmentStrings(std::vector<std::string>& list);
 extern const char kUserEnvironmentKey[];  // "HKCU\Environment"
 bool SetEnvironmentVariable(const std::string& name, const std::string& value);
 
+// The registry key that lists the system's fonts, value name the font's name, value its file:
+// under "Windows" on the 9x platform, under "Windows NT" otherwise. Ends in a backslash.
+std::string FontsKey();
+// The system's counters of shared files: value name the file's path, value how many
+// installations use it.
+extern const char kSharedDllsKey[];
+
 // Restarts Windows (forcing programs to close when force is set); false when Windows refused.
 bool RestartWindows(bool force);
 

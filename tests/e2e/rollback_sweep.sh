@@ -44,12 +44,21 @@ fi
 # files a tolerated shortcut failure leaves out, the counts of each item event at which the
 # plug-in aborts, and these hooks.
 app_id=KxDemo tolerated_links='Start Menu/Programs/Demo Product' silently_tolerated=""
+kept_by_uninstall='^$.'  # what the uninstaller leaves on purpose (an extended regular expression)
 abort_counts=(1 2 3 4 5 6 7 8)
 prepare_project() { cp -r "$demo/." "$1"; }  # FOLDER: the project, ready to build
 plant() { :; }                              # the machine as the project expects to find it
 leave_out() { cat; }                        # what of a snapshot is not the machine's state
 run_judged() { return 0; }                  # false, with $judged_problem, when a run left a
 judged_problem=""                           # side effect outside the snapshot
+uninstall_judged() { return 0; }            # false when the uninstaller missed what it must do
+remove_traces() {                           # the machine without an install of the project
+  run "$kxtool" reg del 'HKCU\Software\Kx Demo' >/dev/null 2>&1
+  run "$kxtool" reg del "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app_id" \
+    >/dev/null 2>&1
+  rm -rf "$machine/Program Files/Demo Product" \
+    "$machine"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Demo\ Product
+}
 [ -f "$demo/sweep.sh" ] && source "$demo/sweep.sh" "$@"
 
 plant
@@ -96,6 +105,12 @@ fresh_machine() {
   elif [ "${code:-0}" -eq 0 ]; then
     plant
   fi
+}
+
+listing_is() {  # expected, actual: the same, else the difference is shown
+  [ "$1" = "$2" ] && return 0
+  diff <(echo "$1") <(echo "$2") | head -30 | sed 's/^/    /'
+  return 1
 }
 
 # One run of the setup at $1; sets $code and $out.
@@ -204,4 +219,52 @@ echo "aborts: $runs runs: $failed_cleanly rolled back exactly, $succeeded succee
   "came fewer times), $broken left the machine changed"
 check "every abort is rolled back exactly" [ "$broken" -eq 0 ]
 check "aborts end runs" [ "$failed_cleanly" -gt 0 ]
+
+# --- Installed, then removed silently by the uninstaller the installation left, as the uninstall
+# entry's QuietUninstallString starts it: the machine is as it was, apart from what the
+# uninstaller keeps on purpose, and the copy of itself that it leaves in the temporary folder for
+# the next start of Windows.
+quiet_command() {
+  local root
+  for root in HKLM HKCU; do
+    run "$kxtool" reg get "$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app_id" \
+      QuietUninstallString 2>/dev/null | tr -d '\r' && return
+  done
+}
+# Wine's menu entries for links (HKCU\Software\Wine\MenuFiles) are Wine's own, made when a link
+# appears and never taken back.
+without_kept() {
+  grep -vE "$kept_by_uninstall" | grep -vE '/kxu[^/ ]*\.exe( |$)' |
+    awk '/^\[/ { skip = ($0 ~ /\\Software\\Wine\\MenuFiles\]$/) } !skip'
+}
+build_setup "$work/whole" ""
+code=0 && fresh_machine
+[ "$mode" = host ] && export KX_ROOT="$machine"
+remove_traces
+before=$(snapshot)
+run_setup "$work/whole/$setup_name"
+check "installed for the uninstaller: exit 0" [ "$code" -eq 0 ]
+command=$(quiet_command)
+uninstaller=$(echo "$command" | sed -n 's/^"\([^"]*\)".*/\1/p')
+log=$(echo "$command" | sed -n 's/^"[^"]*" "\([^"]*\)".*/\1/p')
+if [ "$mode" = host ]; then
+  uninstaller_file="$machine/drive_c$(echo "${uninstaller:2}" | tr '\\' /)"
+  out=$("$uninstaller_file" "$log" /s 2>&1)
+else
+  uninstaller_file=$(winepath -u "$uninstaller" 2>/dev/null)
+  out=$(wine "$uninstaller" "$log" /s 2>&1)
+fi
+code=$?
+echo "--- $command: exit $code"
+check "the uninstall entry names the uninstaller, silent" \
+  bash -c '[[ $1 == *" /s" ]] && [ -n "$2" ]' _ "$command" "$log"
+check "the uninstaller removes everything: exit 0" [ "$code" -eq 0 ]
+for _ in $(seq 50); do [ -e "$uninstaller_file" ] || break; sleep 0.2; done
+after=$(snapshot)
+check "after the uninstaller the machine is as it was" \
+  listing_is "$(echo "$before" | without_kept)" "$(echo "$after" | without_kept)"
+# Judged as a failed run is: every registration undone.
+registrations_undone() { local code=255; run_judged || { echo "    $judged_problem"; false; }; }
+check "the uninstaller unregisters the server as often as it was registered" registrations_undone
+check "the uninstaller does what the project asks of it besides" uninstall_judged
 finish

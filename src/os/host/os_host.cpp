@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <mutex>
 
@@ -242,10 +243,21 @@ OpenMode OpenModeOf(File::Mode mode) {
   return {O_RDONLY, kShareRead, kShareRead, false};
 }
 
+// Windows starts a program by its name: a new file named like one may be started here too.
+mode_t CreationMode(const std::string& unixPath) {
+  const size_t dot = unixPath.find_last_of("./");
+  if (dot == std::string::npos || unixPath[dot] != '.') return 0644;
+  const std::string extension = unixPath.substr(dot);
+  for (const char* program : {".exe", ".com", ".bat"}) {
+    if (strcasecmp(extension.c_str(), program) == 0) return 0755;
+  }
+  return 0644;
+}
+
 // Opened without waiting: a pipe would block the open until someone writes to it, and Windows
 // has no such files in its folders; File::Open refuses whatever is no regular file.
 int OpenDescriptor(const std::string& unixPath, const OpenMode& how) {
-  int fd = open(unixPath.c_str(), how.flags | O_CLOEXEC | O_NONBLOCK, 0644);
+  int fd = open(unixPath.c_str(), how.flags | O_CLOEXEC | O_NONBLOCK, CreationMode(unixPath));
   if (fd < 0 && errno == EACCES && !(how.access & host::kShareRead)) {
     // A file its owner may write but not read: written without recorded sharing.
     fd = open(unixPath.c_str(), (how.flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0644);

@@ -39,3 +39,13 @@ run_judged() {
   judged_problem="the server's calls were '$calls'"
   return 1
 }
+# Kept by the uninstaller on purpose: the planted value the run removed and the one it changed
+# (only values it made are its to remove), and the planted INI file it edited.
+kept_by_uninstall='^"(Obsolete|Path)" |/planted\.ini( |$)'
+# The programs of the uninstaller ran, before and after the removal, after those of the install.
+uninstall_judged() {
+  local marks
+  marks=$(tr -d '\r ' <"$KX_ITEMS_MARKS" 2>/dev/null | paste -sd, -)
+  [[ $marks == *before,after,unbefore,unafter ]] || { echo "    marks: $marks"; false; }
+}
+remove_traces() { items_reset; }
