@@ -179,7 +179,6 @@ void TUninstaller::RemoveValues() {
 }
 
 bool TUninstaller::IsSharedAndStillUsed(const std::string& file) {
-  if (!InList(records_.SharedFiles, file)) return false;
   const uint32_t count = RegReadNumber(kSharedDllsKey, file, 0);
   if (count > 1) {
     RegWriteNumber(kSharedDllsKey, file, count - 1);
@@ -227,12 +226,22 @@ void TUninstaller::RemoveFile(const std::string& file) {
 void TUninstaller::RemoveFiles() {
   diag::Phase phase("files");
   for (const std::string& file : records_.Files) {
+    if (InList(records_.SharedFiles, file)) continue;  // counted below
     if (InList(report_.KeptChanged, file)) {
       diag::Line(file + ": changed since the installation, kept");
-      continue;
+    } else if (Exists(file)) {
+      RemoveFile(file);
     }
+  }
+  // A shared file loses this installation's count; it goes with the last one. (One that was
+  // there before the installation counted at least twice.)
+  for (const std::string& file : records_.SharedFiles) {
     if (IsSharedAndStillUsed(file) || !Exists(file)) continue;
-    RemoveFile(file);
+    if (InList(report_.KeptChanged, file)) {
+      diag::Line(file + ": changed since the installation, kept");
+    } else {
+      RemoveFile(file);
+    }
   }
   phase.Ended(true);
 }

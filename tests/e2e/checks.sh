@@ -12,6 +12,12 @@ check() {  # description, condition...
   fi
 }
 
+listing_is() {  # expected, actual: the same, else the difference is shown
+  [ "$1" = "$2" ] && return 0
+  diff <(echo "$1") <(echo "$2") | head -40 | sed 's/^/    /'
+  return 1
+}
+
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

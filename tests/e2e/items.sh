@@ -83,16 +83,13 @@ log_listing() {  # "section|key=value" per record, and "section|" per section
   kx ini "$log" sections | sed '$d' | while read -r section; do
     echo "$section|"
     kx ini "$log" values "$section" | sed '$d' | sed "s/^/$section|/"
-  done | sort
+  done | sed -E 's/^(FileTimes\|[^=]*=)[0-9]{17,}$/\1TIME/' | sort
 }
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-listing_is() {  # expected, actual: the same, else the difference is shown
-  [ "$1" = "$2" ] && return 0
-  diff <(echo "$1") <(echo "$2") | sed 's/^/    /'
-  return 1
-}
-# The planted INI file is the user's: the run records it for rollback only. The environment
-# variable is the user's too once set: the uninstaller is not told of it.
+# The planted INI file is the user's: the run records it for rollback only, and the key it had
+# before is not the uninstaller's. The environment variable the run made is. Each file's write
+# time is kept for the uninstaller (the times themselves vary).
+mark=$(windows_name "$work/progs/mark$([ "$mode" = host ] && echo .exe || echo .bat)")
 expected_log=$(sort <<EOF2
 Strings|
 Strings|AppID=KxItems
@@ -124,8 +121,19 @@ AddReg|$product_key\'InstallPath'=
 AddReg|$product_key\Settings\'Count'=
 AddReg|$product_key\Settings\'Blob'=
 AddReg|$product_key\Settings\'Names'=
+AddReg|HKCU\Environment\'KX_ITEMS_HOME'=
+FileTimes|
+FileTimes|$folder\readme.txt=TIME
+FileTimes|$folder\bin\demo.dat=TIME
+FileTimes|$folder\bin\helper.dat=TIME
+FileTimes|$folder\bin\recorder.dll=TIME
+FileTimes|$fonts_folder\kxitemsfont.ttf=TIME
+FileTimes|$folder\settings.ini=TIME
+PreRunApp|
+PreRunApp|0='$mark','unbefore','',1,'',1,1
+RunApp|
+RunApp|1='$mark','unafter','',1,'',1,0
 AddIni|
-AddIni|'$data\planted.ini','Old','Change'=
 AddIni|'$data\planted.ini','New','Added'=
 AddIni|'$folder\settings.ini','Items','Folder'=
 Shortcuts|

@@ -107,12 +107,6 @@ fresh_machine() {
   fi
 }
 
-listing_is() {  # expected, actual: the same, else the difference is shown
-  [ "$1" = "$2" ] && return 0
-  diff <(echo "$1") <(echo "$2") | head -30 | sed 's/^/    /'
-  return 1
-}
-
 # One run of the setup at $1; sets $code and $out.
 run_setup() {
   out=$(run "$1" /s 2>&1)

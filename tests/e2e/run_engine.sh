@@ -112,7 +112,7 @@ log_listing() {  # "section|key=value" per record, and "section|" per section
   for section in $(kx ini "$(windows_name "$install_dir/install.log")" sections | sed '$d'); do
     echo "$section|"
     log_section "$section" | sed "s/^/$section|/"
-  done | sort
+  done | sed -E 's/^(FileTimes\|[^=]*=)[0-9]{17,}$/\1TIME/' | sort
 }
 with_sections() { { echo "$1"; cut -d'|' -f1 <<<"$1" | sed 's/$/|/'; } | sort -u; }
 xml_listing() {  # each element of the file with its path and attributes
@@ -125,11 +125,6 @@ def show(element, path):
         show(child, f"{path}{element.tag}/")
 show(ET.parse(sys.argv[1]).getroot(), "")
 PY
-}
-listing_is() {  # expected, actual: the same, else the difference is shown
-  [ "$1" = "$2" ] && return 0
-  diff <(echo "$1") <(echo "$2") | sed 's/^/    /'
-  return 1
 }
 expected_log=$(cat <<EOF
 Strings|AppID=KxDemo
@@ -159,6 +154,8 @@ AddReg|HKCU\Software\Kx Demo\Demo Product\'Runs'=
 AddIni|'$folder\demo.ini','Demo','Language'=
 EOF
 )
+# Each installed file's write time, for the uninstaller to tell a file the user changed since.
+expected_log+=$'\n'$(sed -n 's/^CopyFiles|\(.*\)=$/FileTimes|\1=TIME/p' <<<"$expected_log")
 check "the install log: the uninstaller's settings and texts, and every change of the run" \
   listing_is "$(with_sections "$expected_log")" "$(log_listing)"
 expected_entry=$(while IFS='|' read -r name text; do
@@ -181,8 +178,14 @@ Readme|readme.txt
 URLUpdateInfo|https://demo.example/update
 Comments|The demonstration
 SilentSettings|$folder\install.sss
+QuietUninstallString|"$folder\Uninstall.exe" "$folder\install.log" /s
 EOF
 )
+# The size the system's list shows: the installed files' KiB, rounded up.
+installed_bytes=$(($(log_section CopyFiles | sed 's/=$//' | while read -r file; do
+  stat -c %s "$(unix_name "$file")"; done | paste -sd+ -)))
+expected_entry+=$'\n'"\"EstimatedSize\" int $(((installed_bytes + 1023) / 1024))"
+expected_entry+=$'\n''"NoModify" int 1'$'\n''"NoRepair" int 1'
 check "the uninstall entry: every value the project gives, and no other" \
   listing_is "$(echo "[$uninstall_key\KxDemo]"$'\n'"$expected_entry" | sort)" \
   "$(kx reg dump "$uninstall_key\KxDemo" | sort)"
