@@ -170,11 +170,19 @@ void TInstallFile::Undo() {
   if (!BackupFileName.empty()) DeleteFileForced(BackupFileName);
 }
 
+namespace {
+
+// The uninstaller keeps a file whose write time moved on since: the user changed it.
+void RecordFileTime(const std::string& file) {
+  const int64_t written = FileTime(file);
+  if (written != 0) ::WriteLogRecord("FileTimes", file, std::to_string(written));
+}
+
+}  // namespace
+
 void TInstallFile::WriteLogRecord() {
   ::WriteLogRecord(TLogSection::CopyFiles, FileName);
-  // The uninstaller keeps a file whose write time moved on since: the user changed it.
-  const int64_t written = FileTime(FileName);
-  if (written != 0) ::WriteLogRecord("FileTimes", FileName, std::to_string(written));
+  RecordFileTime(FileName);
   if (IsFont && !FontName.empty()) ::WriteLogRecord(TLogSection::RegFonts, FontName, FileName);
   if (IsServer) ::WriteLogRecord(TLogSection::RegServers, FileName);
 }
@@ -375,6 +383,13 @@ void TInstallActions::WriteLog() {
   for (int i = 0; i < Count(); ++i) {
     TInstallAction* action = Action(i);
     if (action && action->Log && !action->Existed) action->WriteLogRecord();
+    // A file of an earlier installation into the same folder that this run wrote again (a
+    // repair) gets its new time, or the uninstaller would take it for one the user changed.
+    auto* file = dynamic_cast<TInstallFile*>(action);
+    if (file && file->Log && file->Existed &&
+        LogKeyExists(TLogSection::CopyFiles, file->FileName)) {
+      RecordFileTime(file->FileName);
+    }
   }
 }
 

@@ -134,6 +134,10 @@ check "repair: silent, as the stored settings say" [ -z "$out" ]
 run_setup "$repair" /repair KxOther
 check "repair of another application: refused, exit -1" \
   bash -c '[ "$1" -eq 255 ] && grep -qF "Cannot repair application!" <<<"$2"' _ "$code" "$out"
+uninstall_quietly KxDriver
+check "the repaired installation is removed by its uninstaller: exit 0, no file left" \
+  bash -c '[ "$1" -eq 0 ] && [ ! -e "$2" ]' _ "$code" "$installed"
+check "... and no registry value or uninstall entry" keys_absent "$product_key" "$uninstall_key"
 remove_installation "$installed" "$product_key" "$uninstall_key"
 run_setup "$repair" /repair
 check "repair of nothing installed: refused, exit -1" \

@@ -82,6 +82,26 @@ remove_installation() {  # install folder, product key, uninstall key
   rm -rf "$1"
 }
 
+# Runs the uninstaller an installation of APP_ID left, as its uninstall entry's
+# QuietUninstallString starts it; sets $out and $code like run_setup, and waits until the
+# uninstaller has removed itself.
+uninstall_quietly() {  # app id
+  local root command program log
+  for root in HKLM HKCU; do
+    command=$(kx reg get "$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" \
+      QuietUninstallString 2>/dev/null)
+    [ -n "$command" ] && break
+  done
+  program=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$command")
+  log=$(sed -n 's/^"[^"]*" "\([^"]*\)" \/s$/\1/p' <<<"$command")
+  if [ -z "$program" ] || [ -z "$log" ]; then
+    out="no uninstall entry of $1" code=1
+    return
+  fi
+  if [ "$mode" = host ]; then run_setup "$(unix_name "$program")" "$log" /s; else run_setup "$program" "$log" /s; fi
+  for _ in $(seq 50); do [ -e "$(unix_name "$program")" ] || break; sleep 0.2; done
+}
+
 # Builds the project file into FOLDER/NAME (NAME.exe under Wine) and sets $setup; kxbuild's
 # output goes to FOLDER.kxbuild.log.
 build_package() {  # project file, folder, name

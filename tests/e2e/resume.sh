@@ -100,6 +100,10 @@ check "the resumed run installs the files" [ -f "$install_dir/readme.txt" ]
 check "the resumed run writes the registry" present 'HKCU\Software\Kx Demo\Demo Product' Runs
 check "the RunOnce value is gone" [ "$(run_once_values)" -eq 0 ]
 check "the resumed run removes its temporary folder" [ -z "$(ls -A "$temp_dir")" ]
+uninstall_quietly KxDemo
+check "the uninstaller removes what the resumed run installed" \
+  bash -c '[ "$1" -eq 0 ] && [ ! -e "$2" ]' _ "$code" "$install_dir"
+check "... and its registry values" absent 'HKCU\Software\Kx Demo'
 
 # --- A file in use becomes pending: the run suspends after the file phase.
 fresh_machine
