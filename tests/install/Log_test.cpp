@@ -89,6 +89,11 @@ TEST_F(LogTest, RegistrationWritesTheEntryTheLogAndTheSilentSettings) {
       {"Publisher", "Kx Co"},
       {"DisplayVersion", "1.2"},
       {"SilentSettings", Sss()},
+      {"QuietUninstallString",
+       "\"" + Install() + "Uninstall.exe\" \"" + LogSettings().Path + "\" /s"},
+      {"NoModify", "1"},
+      {"NoRepair", "1"},
+      {"EstimatedSize", "0"},  // the recorded files are not on the disk
       {"Extra", "kept"}};
   EXPECT_EQ(EntryValues(entry), expected);
 
