@@ -180,7 +180,17 @@ struct EntryKey {
   uint32_t size = 0;
 };
 
+// Where a folder's chain of data blocks starts, and how far it has been walked.
+struct FolderChain {
+  uint64_t first = 0;   // window offset of its first block header
+  uint64_t next = 0;    // window offset of the next block header not yet walked
+  uint16_t left = 0;    // blocks not yet walked
+  bool broken = false;  // a header lay outside the cabinet: the walk stops there
+};
+
 struct CabinetLayout {
+  std::vector<FolderChain> folders;  // in the order of their first blocks
+  uint32_t dataReserve = 0;
   std::map<uint64_t, uint32_t> payloads;  // window offset of a data block's bytes -> their count
   std::vector<EntryKey> continuedFromPrevious;
 };
@@ -250,18 +260,19 @@ std::optional<uint64_t> SkipHeader(const LayoutReader& reader, uint16_t flags,
   return offset;
 }
 
-void AddFolderBlocks(const LayoutReader& reader, uint64_t firstBlock, uint16_t blockCount,
-                     uint32_t dataReserve, CabinetLayout* layout) {
-  uint64_t offset = firstBlock;
-  for (uint16_t i = 0; i < blockCount; ++i) {
-    uint8_t header[kDataHeaderSize];
-    if (!reader.Read(offset, header, sizeof(header))) return;
-    const uint16_t count = Le16(header + 4);
-    const uint64_t payload = offset + kDataHeaderSize + dataReserve;
-    if (!reader.Fits(payload, count)) return;
-    layout->payloads[payload] = count;
-    offset = payload + count;
+// Walks one more block header of the folder's chain.
+void WalkBlock(const LayoutReader& reader, uint32_t dataReserve, FolderChain& chain,
+               std::map<uint64_t, uint32_t>& payloads) {
+  uint8_t header[kDataHeaderSize];
+  const uint64_t payload = chain.next + kDataHeaderSize + dataReserve;
+  if (!reader.Read(chain.next, header, sizeof(header)) || !reader.Fits(payload, Le16(header + 4))) {
+    chain.broken = true;
+    return;
   }
+  const uint16_t count = Le16(header + 4);
+  payloads[payload] = count;
+  chain.next = payload + count;
+  --chain.left;
 }
 
 void AddContinuedEntries(const LayoutReader& reader, uint64_t offset, uint16_t fileCount,
@@ -290,12 +301,17 @@ CabinetLayout ReadLayout(int fd, CabinetWindow window) {
   ReserveSizes reserve;
   const auto folders = SkipHeader(reader, Le16(header + 30), &reserve);
   if (!folders) return layout;
+  // Only where each folder's blocks begin: the blocks themselves are walked as reading reaches
+  // them, so that extracting the first entries never reads the headers of the whole cabinet.
+  layout.dataReserve = reserve.data;
   for (uint16_t i = 0; i < folderCount; ++i) {
     const uint64_t offset = *folders + uint64_t{i} * (kFolderEntrySize + reserve.folder);
     uint8_t entry[kFolderEntrySize];
     if (!reader.Read(offset, entry, sizeof(entry))) break;
-    AddFolderBlocks(reader, Le32(entry), Le16(entry + 4), reserve.data, &layout);
+    layout.folders.push_back({Le32(entry), Le32(entry), Le16(entry + 4)});
   }
+  std::sort(layout.folders.begin(), layout.folders.end(),
+            [](const FolderChain& a, const FolderChain& b) { return a.first < b.first; });
   AddContinuedEntries(reader, Le32(header + 16), fileCount, &layout);
   return layout;
 }
@@ -305,7 +321,27 @@ CabinetLayout ReadLayout(int fd, CabinetWindow window) {
 
 struct OpenedCabinet {
   CabinetWindow window;
-  CabinetLayout layout;
+  // Walked further by the sessions that read the cabinet (any thread), under the lock.
+  mutable std::mutex walk;
+  mutable CabinetLayout layout;
+
+  // Whether the count bytes at position are a whole data block's payload: the chain of the
+  // folder that holds position is walked up to there first.
+  bool IsPayload(int fd, uint64_t position, uint32_t count) const {
+    std::lock_guard<std::mutex> lock(walk);
+    FolderChain* chain = nullptr;
+    for (FolderChain& folder : layout.folders) {
+      if (folder.first <= position) chain = &folder;
+    }
+    if (chain) {
+      const LayoutReader reader(fd, window);
+      while (chain->left > 0 && !chain->broken && chain->next <= position) {
+        WalkBlock(reader, layout.dataReserve, *chain, layout.payloads);
+      }
+    }
+    const auto payload = layout.payloads.find(position);
+    return payload != layout.payloads.end() && payload->second == count;
+  }
 };
 
 // A setup opens its packages several times (to prepare, then to install): where the cabinet lies
@@ -325,8 +361,9 @@ class CabinetCache {
                                         return ReadAll(fd, buffer, count, offset);
                                       });
     if (!window) return nullptr;
-    auto cabinet =
-        std::make_shared<const OpenedCabinet>(OpenedCabinet{*window, ReadLayout(fd, *window)});
+    auto cabinet = std::make_shared<OpenedCabinet>();
+    cabinet->window = *window;
+    cabinet->layout = ReadLayout(fd, *window);
     if (entries_.size() == kEntries) entries_.erase(entries_.begin());
     entries_.emplace_back(identity, cabinet);
     return cabinet;
@@ -534,12 +571,11 @@ int Session::ReadArchive(MsFile& file, void* buffer, int bytes) {
   const uint64_t left = file.position < window.length ? window.length - file.position : 0;
   const size_t count = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(bytes), left));
   if (!file.ahead.Read(file.fd, window.offset + file.position, buffer, count)) return -1;
-  const auto& payloads = file.cabinet->layout.payloads;
-  const auto payload = payloads.find(file.position);
+  const bool payload =
+      block_ && count > 0 &&
+      file.cabinet->IsPayload(file.fd, file.position, static_cast<uint32_t>(count));
   file.position += count;
-  if (block_ && count > 0 && payload != payloads.end() && payload->second == count) {
-    block_(buffer, static_cast<int32_t>(count));
-  }
+  if (payload) block_(buffer, static_cast<int32_t>(count));
   return static_cast<int>(count);
 }
 
