@@ -165,18 +165,19 @@ splash_ok() {
 check "the splash gets its trailer: time, colour, opacity" splash_ok
 check "file times are kept" [ "$(date -r "$x/data/core/LICENSE" +%F)" = 2020-01-02 ]
 
-# --- the placeholder uninstaller: packed from beside the stub, says it cannot uninstall, exits -1
-placeholder=$(dirname "$kxbuild")/Uninstall.exe
-check "the placeholder beside the stub is packed as Uninstall.exe" cmp -s "$x/Uninstall.exe" "$placeholder"
+# --- the uninstaller: packed from beside the stub; started without an install log, it says how
+# to start it and exits -1
+uninstaller=$(dirname "$kxbuild")/Uninstall.exe
+check "the uninstaller beside the stub is packed as Uninstall.exe" cmp -s "$x/Uninstall.exe" "$uninstaller"
 kx inspect "$(file_arg "$main")"
 check "kxtool inspect lists it" grep -q ' Uninstall\.exe$' "$work/stdout"
 if [[ $kxbuild == *.exe ]]; then
-  wine "$placeholder" >"$work/stdout" 2>"$work/stderr"
+  wine "$uninstaller" >"$work/stdout" 2>"$work/stderr"
 else
-  "$placeholder" >"$work/stdout" 2>"$work/stderr"
+  "$uninstaller" >"$work/stdout" 2>"$work/stderr"
 fi
-check "the placeholder exits -1" [ "$?" -eq 255 ]
-check "... saying why" grep -qF 'Uninstall: This version cannot uninstall yet.' "$work/stderr"
+check "the uninstaller without a log exits -1" [ "$?" -eq 255 ]
+check "... saying how to start it" grep -qF 'Usage: Uninstall.exe "INSTALL LOG"' "$work/stderr"
 
 # --- the databases, deciphered
 kx decipher "$(file_arg "$x/main.pdb")" "$(file_arg "$work/main.xml")"
