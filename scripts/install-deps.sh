@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libmspack-dev zlib1g-dev libz-mingw-w64-dev osslsigncode
+  libmspack-dev zlib1g-dev libz-mingw-w64-dev osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 cabextract gcab clang-format
   libpugixml-dev clang libfuzzer-14-dev python3 fonts-dejavu-core liblnk-utils

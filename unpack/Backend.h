@@ -3,20 +3,19 @@
 // linked into the library.
 #pragma once
 
-#include <string>
-
 #include "kxunpack.h"
 
 namespace kxunpack {
 
 // The archive handed to "Open": a plain cabinet, or a package holding one.
 struct Archive {
-  std::string path;  // as the engine gave it
+  const char* path;  // as the engine gave it
 };
 
 // Walks the archive's entries in order, asking notify what to do with each (see kxunpack.h).
 // True when the archive was read to its end or notify asked to stop; false when the archive
 // cannot be found, read or decompressed, a target cannot be written, or a volume is missing.
+// Never throws: the exports' callers are C code or another compiler's frames.
 bool RunExtraction(const Archive& archive, KxUnpackNotify notify, KxUnpackBlock block);
 
 }  // namespace kxunpack

@@ -4,9 +4,8 @@
 // trailer's numbers, and its start is the header whose own size field reaches exactly that end.
 #include "CabinetLocator.h"
 
-#include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "package/TrailerLayout.h"
 
@@ -20,9 +19,31 @@ uint32_t ReadLe32(const uint8_t* p) { return DecodeLittleEndian32(p); }
 
 uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+// The file as the backend reads it.
+struct Reader {
+  ReadAtFn readAt;
+  void* context;
+  bool operator()(uint64_t offset, void* buffer, size_t count) const {
+    return readAt(context, offset, buffer, count);
+  }
+};
+
+// A scratch buffer from the C heap.
+class Buffer {
+ public:
+  explicit Buffer(size_t size) : bytes_(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
+  ~Buffer() { std::free(bytes_); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  uint8_t* Get() const { return bytes_; }
+
+ private:
+  uint8_t* bytes_;
+};
+
 // A marker counts only when its BuiltSize names its own position: a tail is arbitrary data and
 // may contain the marker's bytes by chance.
-bool IsGenuineMarker(uint64_t markerOffset, const ReadAtFn& readAt) {
+bool IsGenuineMarker(uint64_t markerOffset, const Reader& readAt) {
   if (markerOffset < kPackageTrailerNumbersSize) return false;
   uint8_t trailer[kPackageTrailerSize];
   if (!readAt(markerOffset - kPackageTrailerNumbersSize, trailer, sizeof(trailer))) return false;
@@ -32,13 +53,14 @@ bool IsGenuineMarker(uint64_t markerOffset, const ReadAtFn& readAt) {
 
 // Where the cabinet of a package ends: right before the trailer of the genuine marker nearest
 // the end of the file.
-std::optional<uint64_t> FindPackageCabinetEnd(uint64_t fileSize, const ReadAtFn& readAt) {
+std::optional<uint64_t> FindPackageCabinetEnd(uint64_t fileSize, const Reader& readAt) {
   if (fileSize < kPackageTrailerSize + kCabinetHeaderSize) return std::nullopt;
   const uint64_t spanStart = fileSize > kPackageMarkerWindow ? fileSize - kPackageMarkerWindow : 0;
-  std::vector<uint8_t> span(static_cast<size_t>(fileSize - spanStart));
-  if (!readAt(spanStart, span.data(), span.size())) return std::nullopt;
-  for (std::optional<size_t> pos = FindLastMarker(span.data(), span.size(), span.size()); pos;
-       pos = FindLastMarker(span.data(), span.size(), *pos)) {
+  const size_t spanSize = static_cast<size_t>(fileSize - spanStart);
+  const Buffer span(spanSize);
+  if (!span.Get() || !readAt(spanStart, span.Get(), spanSize)) return std::nullopt;
+  for (std::optional<size_t> pos = FindLastMarker(span.Get(), spanSize, spanSize); pos;
+       pos = FindLastMarker(span.Get(), spanSize, *pos)) {
     const uint64_t markerOffset = spanStart + *pos;
     if (IsGenuineMarker(markerOffset, readAt)) return markerOffset - kPackageTrailerNumbersSize;
   }
@@ -46,19 +68,22 @@ std::optional<uint64_t> FindPackageCabinetEnd(uint64_t fileSize, const ReadAtFn&
 }
 
 // The start of the cabinet that ends exactly at cabinetEnd.
-std::optional<uint64_t> FindCabinetStart(uint64_t cabinetEnd, const ReadAtFn& readAt) {
+std::optional<uint64_t> FindCabinetStart(uint64_t cabinetEnd, const Reader& readAt) {
   if (cabinetEnd < kCabinetHeaderSize) return std::nullopt;
   const uint64_t first = cabinetEnd > kMaxCabinetSize ? cabinetEnd - kMaxCabinetSize : 0;
   const uint64_t last = cabinetEnd - kCabinetHeaderSize;  // last possible header offset
-  std::vector<uint8_t> chunk(kScanChunk + kCabinetHeaderSize - 1);
+  const Buffer buffer(kScanChunk + kCabinetHeaderSize - 1);
+  uint8_t* const chunk = buffer.Get();
+  if (!chunk) return std::nullopt;
   for (uint64_t chunkStart = first; chunkStart <= last; chunkStart += kScanChunk) {
-    const uint64_t headers = std::min<uint64_t>(kScanChunk, last - chunkStart + 1);
+    const uint64_t headers =
+        last - chunkStart + 1 < kScanChunk ? last - chunkStart + 1 : kScanChunk;
     const size_t bytes = static_cast<size_t>(headers) + kCabinetHeaderSize - 1;
-    if (!readAt(chunkStart, chunk.data(), bytes)) return std::nullopt;
+    if (!readAt(chunkStart, chunk, bytes)) return std::nullopt;
     for (size_t pos = 0; pos < headers; ++pos) {
       if (chunk[pos] != 'M') continue;
       uint32_t cabinetSize = 0;
-      if (IsCabinetHeader(chunk.data() + pos, &cabinetSize) &&
+      if (IsCabinetHeader(chunk + pos, &cabinetSize) &&
           cabinetSize == cabinetEnd - (chunkStart + pos)) {
         return chunkStart + pos;
       }
@@ -67,7 +92,7 @@ std::optional<uint64_t> FindCabinetStart(uint64_t cabinetEnd, const ReadAtFn& re
   return std::nullopt;
 }
 
-std::optional<CabinetWindow> PlainCabinet(uint64_t fileSize, const ReadAtFn& readAt) {
+std::optional<CabinetWindow> PlainCabinet(uint64_t fileSize, const Reader& readAt) {
   if (fileSize < kCabinetHeaderSize) return std::nullopt;
   uint8_t header[kCabinetHeaderSize];
   uint32_t cabinetSize = 0;
@@ -91,21 +116,14 @@ bool IsCabinetHeader(const uint8_t* header, uint32_t* cabinetSize) {
   return true;
 }
 
-std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, const ReadAtFn& readAt) {
+std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, ReadAtFn readAtFn, void* context) {
+  const Reader readAt{readAtFn, context};
   if (const auto end = FindPackageCabinetEnd(fileSize, readAt)) {
     if (const auto start = FindCabinetStart(*end, readAt)) {
       return CabinetWindow{*start, *end - *start};
     }
   }
   return PlainCabinet(fileSize, readAt);
-}
-
-std::optional<CabinetWindow> LocateCabinet(std::span<const uint8_t> file) {
-  return LocateCabinet(file.size(), [file](uint64_t offset, void* buffer, size_t count) {
-    if (offset > file.size() || count > file.size() - offset) return false;
-    std::memcpy(buffer, file.data() + offset, count);
-    return true;
-  });
 }
 
 }  // namespace kxunpack

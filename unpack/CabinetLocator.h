@@ -2,13 +2,13 @@
 // is a cabinet, or the file is a package whose cabinet sits right before the package trailer
 // (behind an optional program image). Pure: the caller supplies the bytes, so both backends and
 // tests share the same rules.
+//
+// Uses nothing of the C++ library that needs its runtime: the Windows library links none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <span>
 
 namespace kxunpack {
 
@@ -21,7 +21,7 @@ struct CabinetWindow {
 };
 
 // Fills buffer with exactly count bytes of the file at offset; false when that is not possible.
-using ReadAtFn = std::function<bool(uint64_t offset, void* buffer, size_t count)>;
+using ReadAtFn = bool (*)(void* context, uint64_t offset, void* buffer, size_t count);
 
 // Size of the fixed part of a cabinet header.
 inline constexpr size_t kCabinetHeaderSize = 36;
@@ -30,12 +30,20 @@ inline constexpr size_t kCabinetHeaderSize = 36;
 // reserved fields zero); cabinetSize receives the cabinet's own size field.
 bool IsCabinetHeader(const uint8_t* header, uint32_t* cabinetSize);
 
-// The cabinet of the file, nothing when there is none. A package trailer takes precedence over a
-// cabinet header at the start of the file, because a package without a program image starts with
-// its cabinet too.
-std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, const ReadAtFn& readAt);
+// The cabinet of the file, nothing when there is none (or no memory to look). A package trailer
+// takes precedence over a cabinet header at the start of the file, because a package without a
+// program image starts with its cabinet too.
+std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, ReadAtFn readAt, void* context);
 
-// Same, for a file held in memory.
-std::optional<CabinetWindow> LocateCabinet(std::span<const uint8_t> file);
+// Same, reading through any callable bool(uint64_t offset, void* buffer, size_t count).
+template <typename Reader>
+std::optional<CabinetWindow> LocateCabinet(uint64_t fileSize, const Reader& reader) {
+  return LocateCabinet(
+      fileSize,
+      [](void* context, uint64_t offset, void* buffer, size_t count) {
+        return (*static_cast<const Reader*>(context))(offset, buffer, count);
+      },
+      const_cast<Reader*>(&reader));
+}
 
 }  // namespace kxunpack

@@ -1,22 +1,17 @@
 // The three exports of the unpack library ("Open", "Enumerate", "Close"), shared by both
-// backends. They keep the opened archive and hand each enumeration to the backend.
+// backends. They keep the opened archive's path and hand each enumeration to the backend.
+// Nothing here needs the C++ runtime (no allocation, no exceptions, no guarded statics).
 #include <atomic>
-#include <string>
+#include <cstring>
 
 #include "Backend.h"
 #include "kxunpack.h"
 
 namespace {
 
-struct OpenedArchive {
-  bool isOpen = false;
-  kxunpack::Archive archive;
-};
-
-OpenedArchive& Opened() {
-  static OpenedArchive opened;
-  return opened;
-}
+// The engine's paths are far shorter; a longer one is refused rather than cut.
+char openedPath[KXUNPACK_PATH_SIZE];
+bool isOpen = false;
 
 // Set while an enumeration runs, so that a callback calling back into the library is refused
 // instead of pulling the archive from under the running backend.
@@ -38,38 +33,27 @@ class EnumerationGuard {
 
 }  // namespace
 
-// No exception may leave these functions: the caller is C code or another compiler's frames.
 extern "C" {
 
 KXUNPACK_EXPORT int32_t KXUNPACK_CALL Open(const char* packagePath) {
   if (enumerating.load() || !packagePath || !*packagePath) return 0;
-  try {
-    OpenedArchive& opened = Opened();
-    opened.archive.path = packagePath;
-    opened.isOpen = true;
-    return 1;
-  } catch (...) {
-    Opened().isOpen = false;
-    return 0;
-  }
+  const size_t length = std::strlen(packagePath);
+  isOpen = length < sizeof(openedPath);
+  if (!isOpen) return 0;
+  std::memcpy(openedPath, packagePath, length + 1);
+  return 1;
 }
 
 KXUNPACK_EXPORT int32_t KXUNPACK_CALL Enumerate(KxUnpackNotify notify, KxUnpackBlock block) {
   EnumerationGuard guard;
-  if (!guard.Acquired() || !notify || !Opened().isOpen) return 0;
-  try {
-    return kxunpack::RunExtraction(Opened().archive, notify, block) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  if (!guard.Acquired() || !notify || !isOpen) return 0;
+  return kxunpack::RunExtraction(kxunpack::Archive{openedPath}, notify, block) ? 1 : 0;
 }
 
 KXUNPACK_EXPORT void KXUNPACK_CALL Close(void) {
   if (enumerating.load()) return;
-  OpenedArchive& opened = Opened();
-  opened.isOpen = false;
-  opened.archive.path.clear();
-  opened.archive.path.shrink_to_fit();
+  isOpen = false;
+  openedPath[0] = 0;
 }
 
 }  // extern "C"

@@ -9,7 +9,9 @@
 
 #include "BinaryKind.h"
 #include "CabWriter.h"
+#include "KitFiles.h"
 #include "Payload.h"
+#include "Signing.h"
 #include "StagedOutputs.h"
 #include "database/KXClasses.h"
 #include "database/zrXMLParser.h"
@@ -28,10 +30,6 @@ constexpr char kDataPrefix[] = "data\\";
 // The maintenance program every main package carries, as the engine takes it from the presetup
 // files.
 constexpr char kUninstallerName[] = "Uninstall.exe";
-// Language files of the engine, searched relative to kxbuild's own folder: installed beside it
-// or one level up, or in the source tree when kxbuild runs from <repo>/build/<preset>/bin.
-const char* const kLanguageFolderCandidates[] = {"lng", "..\\lng", "..\\share\\kxsetup\\lng",
-                                                 "..\\..\\..\\lng"};
 
 // ---------------------------------------------------------------------------------------------
 // Paths
@@ -435,6 +433,7 @@ class TBuilder {
                               WritePackage(plans_[i], i == 0 ? stub : std::string(), packageXml[i],
                                            i == 0 ? mainXml : std::string()));
     }
+    if (!options_.SignCommand.empty()) SignMainPackage();
     outputs_.Commit(result_.Warnings);
     return std::move(result_);
   }
@@ -518,9 +517,30 @@ class TBuilder {
     } else if (!build_.Stub.empty()) {
       stubPath_ = ResolvePath(projectFolder_, build_.Stub);
     } else {
-      stubPath_ = FolderOf(own) + (windowsTarget ? "kxsetup.exe" : "kxsetup");
+      stubPath_ = KitStub(own);
     }
     ChooseUninstaller(here, own);
+  }
+
+  // Signed under its temporary name: a package the command or the check refuses never takes
+  // the place of the previous build's.
+  void SignMainPackage() {
+    const TBuiltPackage& main = result_.Packages.front();
+    SignPackage(outputs_.StagedPath(main.FileName), options_.SignCommand, RunsOnWindows(),
+                {main.BuiltSize, main.PresetupSize, main.DataSize});
+  }
+
+  // The first stub of the target that exists beside kxbuild or in its kit.
+  std::string KitStub(const std::string& own) const {
+    const std::vector<std::string> candidates = KitStubCandidates(FolderOf(own), target_);
+    std::string tried;
+    for (const std::string& candidate : candidates) {
+      if (FileExists(candidate)) return candidate;
+      tried += "\n  " + candidate;
+    }
+    ThrowError(
+        "The engine stub for the target %s was not found; looked for:%s\nGive one with --stub",
+        target_.c_str(), tried.c_str());
   }
 
   // Named by --uninstaller, else the one that comes with the engine stub, else the one beside
@@ -910,22 +930,24 @@ class TBuilder {
   // --- the package files
 
   std::string LanguageFolder() {
-    if (!build_.Languages.empty()) {
-      const std::string folder = ResolvePath(projectFolder_, build_.Languages);
-      if (!FolderExists(folder))
-        ThrowError("The language folder %s does not exist", folder.c_str());
-      return folder;
+    std::string named;
+    if (!options_.LanguageFolder.empty()) {
+      named = ResolvePath(os::GetCurrentDir(), options_.LanguageFolder);
+    } else if (!build_.Languages.empty()) {
+      named = ResolvePath(projectFolder_, build_.Languages);
     }
-    const std::string own = FolderOf(os::ModuleFileName());
+    if (!named.empty()) {
+      if (!FolderExists(named)) ThrowError("The language folder %s does not exist", named.c_str());
+      return named;
+    }
     std::string tried;
-    for (const char* candidate : kLanguageFolderCandidates) {
-      const std::string folder = own + candidate;
+    for (const std::string& folder : KitLanguageFolderCandidates(FolderOf(os::ModuleFileName()))) {
       if (FileExists(folder + "\\ENU.lng")) return folder;
       tried += "\n  " + folder;
     }
     ThrowError(
         "The engine's language files (ENU.lng) were not found; looked in:%s\nName their "
-        "folder with <build languages=\"...\">",
+        "folder with --languages or <build languages=\"...\">",
         tried.c_str());
   }
 

@@ -29,6 +29,8 @@ struct TBuildOptions {
   std::string StubFile;
   std::string UninstallerFile;  // the program packed as "Uninstall.exe"
   std::string PluginFolder;     // the plug-ins built for the target (<file from="plugins">)
+  std::string LanguageFolder;   // the engine's language files (*.lng)
+  std::string SignCommand;      // run on the main package once written (see Signing.h)
   std::string Compression;      // "none" or "mszip"
   bool FollowLinks = false;     // pack what payload links lead to outside the payload folder too
 };

@@ -47,6 +47,13 @@ std::string TStagedOutputs::Stage(const std::string& path) {
   return outputs_.back().Temporary;
 }
 
+std::string TStagedOutputs::StagedPath(const std::string& path) const {
+  for (const TOutput& output : outputs_) {
+    if (output.Path == path) return output.Temporary;
+  }
+  ThrowError("The output %s was not written", path.c_str());
+}
+
 void TStagedOutputs::Commit(std::vector<std::string>& warnings) {
   size_t movedAside = 0;
   for (; movedAside < outputs_.size(); ++movedAside) {

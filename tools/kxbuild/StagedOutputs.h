@@ -28,6 +28,9 @@ class TStagedOutputs {
   // which the build could not replace.
   std::string Stage(const std::string& path);
 
+  // Where the staged output path is being written; throws when path was not staged.
+  std::string StagedPath(const std::string& path) const;
+
   // Puts every staged file in place, in the order they were staged. When a move fails, the files
   // already put in place are taken back and the previous ones restored before it throws. A
   // previous file that cannot be deleted afterwards is kept under its aside name, with a warning.

@@ -13,7 +13,8 @@ namespace {
 const char kUsage[] =
     "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
     "               [--stub FILE] [--uninstaller FILE] [--plugins DIR]\n"
-    "               [--compression none|mszip] [--follow-links]\n";
+    "               [--languages DIR] [--compression none|mszip] [--follow-links]\n"
+    "               [--sign \"COMMAND\"]\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
       value = &options.UninstallerFile;
     } else if (arg == "--plugins") {
       value = &options.PluginFolder;
+    } else if (arg == "--languages") {
+      value = &options.LanguageFolder;
+    } else if (arg == "--sign") {
+      value = &options.SignCommand;
     } else if (arg == "--compression") {
       value = &options.Compression;
     } else if (arg == "--follow-links") {

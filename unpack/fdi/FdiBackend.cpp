@@ -7,17 +7,18 @@
 //
 // FDI's file callbacks carry no context pointer, so the running session sits in a process-wide
 // slot; the exports allow one enumeration at a time.
+//
+// The library is carried inside every engine, so it links no C++ runtime: it is built without
+// exceptions and RTTI, keeps texts in fixed buffers of FDI's own limits, and takes memory from the
+// C heap (a failed allocation is a failed extraction).
 #include <windows.h>
 #include <fcntl.h>
 #include <fdi.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <memory>
+#include <new>
 #include <optional>
-#include <set>
-#include <string>
 
 #include "Backend.h"
 #include "CabinetLocator.h"
@@ -46,11 +47,11 @@ Fn ProcAddress(HMODULE module, const char* name) {
 class CabinetDll {
  public:
   CabinetDll() {
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    char path[MAX_PATH + 16];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
-    const std::string path = std::string(folder, length) + "\\cabinet.dll";
-    module_ = LoadLibraryA(path.c_str());
+    std::memcpy(path + length, "\\cabinet.dll", sizeof("\\cabinet.dll"));
+    module_ = LoadLibraryA(path);
     if (!module_) return;
     create = ProcAddress<FdiCreateFn>(module_, "FDICreate");
     copy = ProcAddress<FdiCopyFn>(module_, "FDICopy");
@@ -112,18 +113,61 @@ class UniqueHandle {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Paths
+// Memory and texts
 
-std::string FolderOf(const std::string& path) {
-  const size_t separator = path.find_last_of("\\/:");
-  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+// An object on the C heap; nullptr when there is no memory.
+template <typename T, typename... Args>
+T* Create(Args&&... args) {
+  void* memory = std::malloc(sizeof(T));
+  return memory ? new (memory) T(static_cast<Args&&>(args)...) : nullptr;
 }
 
-std::string NameOf(const std::string& path) { return path.substr(FolderOf(path).size()); }
+template <typename T>
+void Destroy(T* object) {
+  if (!object) return;
+  object->~T();
+  std::free(object);
+}
 
-std::string WithSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
-  return folder + "\\";
+// A folder or a volume's path as FDI takes it: CB_MAX_CAB_PATH bytes, terminating zero included.
+constexpr size_t kFolderSize = CB_MAX_CAB_PATH;
+constexpr size_t kNameSize = CB_MAX_CABINET_NAME;
+
+// Copies text into buffer of size bytes; false (buffer untouched) when it does not fit.
+bool CopyText(char* buffer, size_t size, const char* text) {
+  const size_t length = std::strlen(text);
+  if (length >= size) return false;
+  std::memcpy(buffer, text, length + 1);
+  return true;
+}
+
+// Appends text to the zero-terminated buffer of size bytes; false when it does not fit.
+bool AppendText(char* buffer, size_t size, const char* text) {
+  const size_t used = std::strlen(buffer);
+  return CopyText(buffer + used, size - used, text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths
+
+// Splits path at its last separator into folder (with the separator) and name.
+bool SplitPath(const char* path, char (&folder)[kFolderSize], char (&name)[kNameSize]) {
+  const char* separator = nullptr;
+  for (const char* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') separator = p;
+  }
+  const size_t folderLength = separator ? static_cast<size_t>(separator - path) + 1 : 0;
+  if (folderLength >= kFolderSize) return false;
+  std::memcpy(folder, path, folderLength);
+  folder[folderLength] = 0;
+  return CopyText(name, kNameSize, path + folderLength);
+}
+
+// Ends a non-empty folder with a separator; false when that does not fit.
+bool AddSeparator(char (&folder)[kFolderSize]) {
+  const size_t length = std::strlen(folder);
+  if (length == 0 || folder[length - 1] == '\\' || folder[length - 1] == '/') return true;
+  return AppendText(folder, kFolderSize, "\\");
 }
 
 // A volume name comes from the archive; it must not lead out of the folder it is looked for in.
@@ -132,23 +176,82 @@ bool IsPlainFileName(const char* name) {
          std::strcmp(name, ".") != 0;
 }
 
-bool IsReadableFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+bool IsReadableFile(const char* folder, const char* name) {
+  char path[kFolderSize + kNameSize];
+  if (!CopyText(path, sizeof(path), folder)) return false;
+  const size_t length = std::strlen(path);
+  if (length && path[length - 1] != '\\' && path[length - 1] != '/' &&
+      !AppendText(path, sizeof(path), "\\")) {
+    return false;
+  }
+  if (!AppendText(path, sizeof(path), name)) return false;
+  const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Windows names compare without regard to case; ASCII folding is enough to recognise a path seen
 // before.
-std::string FoldCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+bool SameFoldedText(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+    const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+    if (x != y) return false;
+    if (!x) return true;
   }
-  return text;
 }
 
 bool IsTerminated(const char* buffer, size_t size) {
   return std::memchr(buffer, 0, size) != nullptr;
 }
+
+// Texts by name without regard to case: the folder each volume was found in, and the cabinets
+// already walked (a set of volumes that loops back on itself must not be walked forever).
+class VolumeList {
+ public:
+  VolumeList() = default;
+  ~VolumeList() {
+    while (first_) {
+      Volume* next = first_->next;
+      Destroy(first_);
+      first_ = next;
+    }
+  }
+  VolumeList(const VolumeList&) = delete;
+  VolumeList& operator=(const VolumeList&) = delete;
+
+  // The folder recorded for name, or nullptr.
+  const char* Find(const char* name) const {
+    for (const Volume* volume = first_; volume; volume = volume->next) {
+      if (SameFoldedText(volume->name, name)) return volume->folder;
+    }
+    return nullptr;
+  }
+
+  // Records (or updates) the folder of name; false when out of memory or too long.
+  bool Put(const char* name, const char* folder) {
+    for (Volume* volume = first_; volume; volume = volume->next) {
+      if (SameFoldedText(volume->name, name)) return CopyText(volume->folder, kFolderSize, folder);
+    }
+    Volume* volume = Create<Volume>();
+    if (!volume) return false;
+    if (!CopyText(volume->name, sizeof(volume->name), name) ||
+        !CopyText(volume->folder, kFolderSize, folder)) {
+      Destroy(volume);
+      return false;
+    }
+    volume->next = first_;
+    first_ = volume;
+    return true;
+  }
+
+ private:
+  struct Volume {
+    char name[kFolderSize + kNameSize] = {};
+    char folder[kFolderSize] = {};
+    Volume* next = nullptr;
+  };
+  Volume* first_ = nullptr;
+};
 
 // ---------------------------------------------------------------------------------------------
 // File access
@@ -185,7 +288,6 @@ bool WriteAll(HANDLE file, const void* buffer, size_t count) {
 struct FdiFile {
   enum class Kind { kArchive, kOutput };
   explicit FdiFile(Kind k) : kind(k) {}
-  virtual ~FdiFile() = default;
   const Kind kind;
 };
 
@@ -201,15 +303,17 @@ struct ArchiveFile : FdiFile {
 
 // The entry being written, from fdintCOPY_FILE to fdintCLOSE_FILE_INFO.
 struct OutputFile : FdiFile {
+  // The entry's name must fit name (see Session::OnCopyFile).
   OutputFile(HANDLE h, const KxUnpackFileRecord& entry, const char* targetPath)
-      : FdiFile(Kind::kOutput), file(h), name(reinterpret_cast<const char*>(entry.name)) {
+      : FdiFile(Kind::kOutput), file(h) {
+    CopyText(name, sizeof(name), reinterpret_cast<const char*>(entry.name));
     std::memcpy(path, targetPath, sizeof(path));
     record = entry;
-    record.name = reinterpret_cast<intptr_t>(name.c_str());
+    record.name = reinterpret_cast<intptr_t>(name);
     record.path = reinterpret_cast<intptr_t>(path);
   }
   UniqueHandle file;
-  std::string name;
+  char name[CB_MAX_FILENAME + 1] = {};
   char path[KXUNPACK_PATH_SIZE];
   KxUnpackFileRecord record;  // for the engine once the file is complete
   uint32_t done = 0;
@@ -223,7 +327,11 @@ class Session {
  public:
   Session(KxUnpackNotify notify, KxUnpackBlock block) : notify_(notify), block_(block) {}
 
-  bool Run(const CabinetDll& dll, const std::string& archivePath);
+  ~Session() { Discard(output_); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool Run(const CabinetDll& dll, const char* archivePath);
 
   INT_PTR OpenArchive(const char* path);
   UINT Read(ArchiveFile& file, void* buffer, UINT count);
@@ -240,17 +348,18 @@ class Session {
   void Discard(OutputFile* output);
 
  private:
-  bool FindVolume(const char* name, std::string& folder, bool mustAsk);
-  bool AskForVolume(const char* name, std::string& folder);
+  bool FindVolume(const char* name, char (&folder)[kFolderSize], bool mustAsk);
+  bool AskForVolume(const char* name, char (&folder)[kFolderSize]);
   bool FinishOutput(OutputFile& output);
 
   KxUnpackNotify notify_;
   KxUnpackBlock block_;
-  std::unique_ptr<OutputFile> output_;
+  OutputFile* output_ = nullptr;  // owned
   bool firstCabinetInfo_ = true;
-  std::string nextVolume_;  // of the cabinet FDICopy was called for
-  // Where volumes were found when FDI needed them, by folded name.
-  std::map<std::string, std::string> volumeFolders_;
+  char nextVolume_[kNameSize] = {};  // of the cabinet FDICopy was called for
+  bool nextVolumeTooLong_ = false;
+  // Where volumes were found when FDI needed them.
+  VolumeList volumeFolders_;
   bool stopped_ = false;
   bool failed_ = false;
 };
@@ -269,8 +378,7 @@ FdiFile* AsFile(INT_PTR handle) {
   return handle == 0 || handle == kFdiFailure ? nullptr : reinterpret_cast<FdiFile*>(handle);
 }
 
-// The FDI callbacks. FDI is C: nothing may be thrown through it, so the callbacks that allocate
-// catch and report failure instead.
+// The FDI callbacks. FDI is C; nothing here throws.
 
 FNALLOC(FdiAlloc) { return std::malloc(cb); }
 FNFREE(FdiFree) { std::free(pv); }
@@ -301,7 +409,7 @@ FNCLOSE(FdiClose) {
     if (activeSession) activeSession->Discard(static_cast<OutputFile*>(file));
     return 0;
   }
-  delete file;
+  Destroy(static_cast<ArchiveFile*>(file));
   return 0;
 }
 
@@ -335,7 +443,7 @@ FNFDIDECRYPT(FdiDecrypt) {
   return TRUE;
 }
 
-INT_PTR Session::OpenArchive(const char* path) try {
+INT_PTR Session::OpenArchive(const char* path) {
   UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
@@ -348,11 +456,10 @@ INT_PTR Session::OpenArchive(const char* path) try {
                                       return ReadAt(raw, offset, buffer, count);
                                     });
   if (!window) return kFdiFailure;
-  auto* archive = new ArchiveFile(file.Get(), *window);
+  auto* archive = Create<ArchiveFile>(file.Get(), *window);
+  if (!archive) return kFdiFailure;
   file.Release();  // archive owns it now, until FdiClose
   return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(archive));
-} catch (...) {
-  return kFdiFailure;
 }
 
 UINT Session::Read(ArchiveFile& file, void* buffer, UINT count) {
@@ -420,7 +527,8 @@ INT_PTR Session::OnCabinetInfo(const FDINOTIFICATION& info) {
   // FDI announces every cabinet it opens; only the first is the one FDICopy was called for.
   if (firstCabinetInfo_) {
     firstCabinetInfo_ = false;
-    nextVolume_ = info.psz1 ? info.psz1 : "";
+    nextVolume_[0] = 0;
+    nextVolumeTooLong_ = info.psz1 && !CopyText(nextVolume_, sizeof(nextVolume_), info.psz1);
   }
   return 0;
 }
@@ -436,10 +544,14 @@ KxUnpackFileRecord RecordOf(const FDINOTIFICATION& info, char* path) {
   return record;
 }
 
-INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
+INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) {
   // Some FDI versions go on after a refused callback; a stop is final all the same.
   if (stopped_ || failed_) return kFdiFailure;
-  if (output_) Discard(output_.get());
+  if (output_) Discard(output_);
+  if (!info.psz1 || std::strlen(info.psz1) > CB_MAX_FILENAME) {
+    failed_ = true;
+    return kFdiFailure;
+  }
   char path[KXUNPACK_PATH_SIZE] = {};
   KxUnpackFileRecord record = RecordOf(info, path);
   const int32_t answer = notify_(KXUNPACK_BEFORE_FILE, &record);
@@ -459,12 +571,15 @@ INT_PTR Session::OnCopyFile(const FDINOTIFICATION& info) try {
     return kFdiFailure;
   }
   // The engine's answer may have changed the record; the archive's values are what count.
-  output_ = std::make_unique<OutputFile>(file.Get(), RecordOf(info, path), path);
+  output_ = Create<OutputFile>(file.Get(), RecordOf(info, path), path);
+  if (!output_) {
+    file.Reset();
+    DeleteFileA(path);
+    failed_ = true;
+    return kFdiFailure;
+  }
   file.Release();  // output_ owns it now
-  return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(output_.get()));
-} catch (...) {
-  failed_ = true;
-  return kFdiFailure;
+  return reinterpret_cast<INT_PTR>(static_cast<FdiFile*>(output_));
 }
 
 // The archive's local time, converted with the daylight-saving rule of its own date.
@@ -500,20 +615,23 @@ bool Session::FinishOutput(OutputFile& output) {
 
 INT_PTR Session::OnCloseFile(const FDINOTIFICATION& info) {
   FdiFile* file = AsFile(info.hf);
-  if (!output_ || file != output_.get()) {
+  if (!output_ || file != output_) {
     failed_ = true;
     return FALSE;
   }
-  const std::unique_ptr<OutputFile> output = std::move(output_);
+  OutputFile* const output = output_;
   // Some FDI versions report an entry closed after its decompression failed.
   const bool complete = !output->damaged && !stopped_ && !failed_ &&
                         output->done == static_cast<uint32_t>(output->record.size);
   if (!complete || !FinishOutput(*output)) {
-    Discard(output.get());
+    Discard(output);
     if (!stopped_) failed_ = true;
     return FALSE;
   }
-  if (notify_(KXUNPACK_FILE_DONE, &output->record) == -1) {
+  output_ = nullptr;
+  const int32_t answer = notify_(KXUNPACK_FILE_DONE, &output->record);
+  Destroy(output);
+  if (answer == -1) {
     stopped_ = true;
     return FALSE;
   }
@@ -525,83 +643,76 @@ void Session::Discard(OutputFile* output) {
   if (!output) return;
   output->file.Reset();
   DeleteFileA(output->path);
-  if (output == output_.get()) output_.reset();
+  if (output == output_) output_ = nullptr;
+  Destroy(output);
 }
 
-INT_PTR Session::OnNextCabinet(FDINOTIFICATION& info) try {
-  if (stopped_ || failed_ || !info.psz3 || !IsPlainFileName(info.psz1)) {
+INT_PTR Session::OnNextCabinet(FDINOTIFICATION& info) {
+  char folder[kFolderSize];
+  if (stopped_ || failed_ || !info.psz3 || !IsPlainFileName(info.psz1) ||
+      !CopyText(folder, sizeof(folder), info.psz3)) {
     failed_ = true;
     return kFdiFailure;
   }
-  std::string folder = info.psz3;
   // A first notice may come before FDI looked; a repeated one says the folder did not do.
-  if (!FindVolume(info.psz1, folder, info.fdie != FDIERROR_NONE)) {
+  if (!FindVolume(info.psz1, folder, info.fdie != FDIERROR_NONE) || !AddSeparator(folder) ||
+      !volumeFolders_.Put(info.psz1, folder)) {
     failed_ = true;
     return kFdiFailure;
   }
-  folder = WithSeparator(folder);
-  if (folder.size() >= CB_MAX_CAB_PATH) {
-    failed_ = true;
-    return kFdiFailure;
-  }
-  std::memcpy(info.psz3, folder.c_str(), folder.size() + 1);
-  volumeFolders_[FoldCase(info.psz1)] = folder;
+  std::memcpy(info.psz3, folder, std::strlen(folder) + 1);
   return 0;
-} catch (...) {
-  failed_ = true;
-  return kFdiFailure;
 }
 
-bool Session::FindVolume(const char* name, std::string& folder, bool mustAsk) {
-  while (mustAsk || !IsReadableFile(WithSeparator(folder) + name)) {
+bool Session::FindVolume(const char* name, char (&folder)[kFolderSize], bool mustAsk) {
+  while (mustAsk || !IsReadableFile(folder, name)) {
     if (!AskForVolume(name, folder)) return false;
     mustAsk = false;
   }
   return true;
 }
 
-bool Session::AskForVolume(const char* name, std::string& folder) {
+bool Session::AskForVolume(const char* name, char (&folder)[kFolderSize]) {
   char buffer[KXUNPACK_FOLDER_SIZE] = {};
-  if (folder.size() >= sizeof(buffer)) return false;
-  std::memcpy(buffer, folder.data(), folder.size());
+  if (!CopyText(buffer, sizeof(buffer), folder)) return false;
   KxUnpackVolumeRecord record{};
   record.volume = reinterpret_cast<intptr_t>(name);
   record.folder = reinterpret_cast<intptr_t>(buffer);
   if (notify_(KXUNPACK_NEXT_VOLUME, &record) == -1) return false;
   if (!IsTerminated(buffer, sizeof(buffer))) return false;
-  folder = buffer;
-  return true;
+  return CopyText(folder, kFolderSize, buffer);
 }
 
 // FDICopy walks the entries of one cabinet, following an entry that continues into the next
 // volume only as far as that entry; the entries that begin in the next volume need another
 // FDICopy on it.
-bool Session::Run(const CabinetDll& dll, const std::string& archivePath) {
+bool Session::Run(const CabinetDll& dll, const char* archivePath) {
   ERF error{};
   FdiContext fdi(dll, dll.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
                                  cpuUNKNOWN, &error));
   if (!fdi.Get()) return false;
-  std::string folder = FolderOf(archivePath);
-  std::string name = NameOf(archivePath);
-  std::set<std::string> visited;
+  char folder[kFolderSize];
+  char name[kNameSize];
+  if (!SplitPath(archivePath, folder, name)) return false;
+  VolumeList visited;  // by folder and name
   for (;;) {
-    if (!visited.insert(FoldCase(WithSeparator(folder) + name)).second) {
+    char where[kFolderSize + kNameSize];
+    if (!CopyText(where, sizeof(where), folder) || !AppendText(where, sizeof(where), name) ||
+        visited.Find(where) || !visited.Put(where, "")) {
       return false;  // the set loops back on itself
     }
     firstCabinetInfo_ = true;
-    nextVolume_.clear();
-    const BOOL copied =
-        dll.copy(fdi.Get(), name.data(), folder.data(), 0, FdiNotify, FdiDecrypt, this);
-    Discard(output_.get());
+    nextVolume_[0] = 0;
+    nextVolumeTooLong_ = false;
+    const BOOL copied = dll.copy(fdi.Get(), name, folder, 0, FdiNotify, FdiDecrypt, this);
+    Discard(output_);
     if (stopped_) return true;
-    if (!copied || failed_) return false;
-    if (nextVolume_.empty()) return true;
-    if (!IsPlainFileName(nextVolume_.c_str())) return false;
-    name = nextVolume_;
-    const auto found = volumeFolders_.find(FoldCase(name));
-    if (found != volumeFolders_.end()) folder = found->second;
-    if (!FindVolume(name.c_str(), folder, false)) return false;
-    folder = WithSeparator(folder);
+    if (!copied || failed_ || nextVolumeTooLong_) return false;
+    if (!nextVolume_[0]) return true;
+    if (!IsPlainFileName(nextVolume_)) return false;
+    std::memcpy(name, nextVolume_, sizeof(name));
+    if (const char* found = volumeFolders_.Find(name)) CopyText(folder, sizeof(folder), found);
+    if (!FindVolume(name, folder, false) || !AddSeparator(folder)) return false;
   }
 }
 

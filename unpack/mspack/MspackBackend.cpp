@@ -784,8 +784,12 @@ bool RunExtraction(const Archive& archive, KxUnpackNotify notify, KxUnpackBlock 
   int selftest = MSPACK_ERR_OK;
   MSPACK_SYS_SELFTEST(selftest);
   if (selftest != MSPACK_ERR_OK) return false;
-  Session session(notify, block);
-  return session.Run(archive.path);
+  try {
+    Session session(notify, block);
+    return session.Run(archive.path);
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace kxunpack
