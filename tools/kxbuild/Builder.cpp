@@ -544,7 +544,7 @@ class TBuilder {
   }
 
   // Named by --uninstaller, else the one that comes with the engine stub, else the one beside
-  // kxbuild (a stub given from elsewhere, as tests do, still gets the build's placeholder).
+  // kxbuild (a stub given from elsewhere, as tests do, still gets the build's uninstaller).
   void ChooseUninstaller(const std::string& here, const std::string& own) {
     if (!options_.UninstallerFile.empty()) {
       uninstallerPath_ = ResolvePath(here, options_.UninstallerFile);
