@@ -31,6 +31,7 @@ struct TBuildOptions {
   std::string PluginFolder;     // the plug-ins built for the target (<file from="plugins">)
   std::string Compression;      // "none" or "mszip"
   bool FollowLinks = false;     // pack what payload links lead to outside the payload folder too
+  unsigned Jobs = 0;            // threads that compress; 0: one per core
 };
 
 // What one written package holds.

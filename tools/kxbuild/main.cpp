@@ -13,7 +13,7 @@ namespace {
 const char kUsage[] =
     "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
     "               [--stub FILE] [--uninstaller FILE] [--plugins DIR]\n"
-    "               [--compression none|mszip] [--follow-links]\n";
+    "               [--compression none|mszip] [--follow-links] [--jobs N]\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
@@ -21,10 +21,23 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
+// More threads than this would only hold more folders in memory.
+constexpr unsigned kMaxJobs = 256;
+
+bool ParseJobs(const std::string& text, unsigned& jobs) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  jobs = static_cast<unsigned>(std::stoul(text));
+  return jobs >= 1 && jobs <= kMaxJobs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TBuildOptions options;
+  std::string jobs;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string* value = nullptr;
@@ -45,6 +58,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--follow-links") {
       options.FollowLinks = true;
       continue;
+    } else if (arg == "--jobs" || arg == "-j") {
+      value = &jobs;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -60,6 +75,9 @@ int main(int argc, char** argv) {
     *value = argv[++i];
   }
   if (options.ProjectFile.empty()) return Usage("no project file");
+  if (!jobs.empty() && !ParseJobs(jobs, options.Jobs)) {
+    return Usage("--jobs needs a number of threads from 1 to " + std::to_string(kMaxJobs));
+  }
 
   try {
     TBuildResult result = BuildProject(options);
