@@ -21,8 +21,8 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// More threads than this would only hold more folders in memory.
-constexpr unsigned kMaxJobs = 256;
+// More threads than this would only hold more folders in memory (twice as many as threads).
+constexpr unsigned kMaxJobs = 64;
 
 bool ParseJobs(const std::string& text, unsigned& jobs) {
   if (text.empty() || text.size() > 3 ||
