@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Whole runs of kxbuild against `gcab -cz` on the same payload: about 200 MiB in files of mixed
-# content (random bytes, text, code-like), made by a seeded generator so that every run sees the
-# same bytes. kxbuild builds a host setup whose one component takes the whole payload folder with
-# a wildcard; gcab packs the same files into one MS-ZIP cabinet. Prints the median times, their
-# spread, and the ratios of time and size (kxbuild / gcab; kxbuild's size without its stub).
+# Whole runs of kxbuild against `gcab -cz` on the same payload: 200 MiB in 2000 files of mixed
+# content (a few large files and many small ones; text, structured and random data, in nested
+# folders), made by the seeded payload maker so that every run sees the same bytes. kxbuild builds
+# a host setup whose one component takes the whole payload folder with a wildcard, compressing on
+# every core (its default); gcab packs the same files, in the same order, into one MS-ZIP
+# cabinet. Prints the median times, their spread, the ratios of time and size (kxbuild / gcab;
+# kxbuild's size without its stub), the number of cores and the load before and after: the
+# figures mean something only on a quiet machine.
 #
-#   benchmarks/compare_kxbuild_gcab.sh [BUILD_DIR] [RUNS]
+#   benchmarks/compare_kxbuild_gcab.sh [BUILD_DIR] [RUNS] [MAKE_PAYLOAD]
 #
-# BUILD_DIR defaults to build/host (kxbuild is BUILD_DIR/bin/kxbuild), RUNS to 5. Uses hyperfine
-# when installed, otherwise repeated /usr/bin/time runs. Everything is made in a folder under /tmp,
-# removed at the end. Run by hand, never as a test.
+# BUILD_DIR defaults to build/host (kxbuild is BUILD_DIR/bin/kxbuild), RUNS to 5, MAKE_PAYLOAD to
+# ../shared/tools/make-payload.py beside the checkout (it takes DIR --mb N --files N). Uses
+# hyperfine when installed, otherwise repeated /usr/bin/time runs. Everything is made in a folder
+# under /tmp, removed at the end. Run by hand, never as a test.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/host}
 runs=${2:-5}
+make_payload=${3:-$root/../shared/tools/make-payload.py}
 kxbuild=$build/bin/kxbuild
 [[ -x $kxbuild ]] || { echo "no kxbuild at $kxbuild (build it first)" >&2; exit 2; }
+[[ -f $make_payload ]] || { echo "no payload maker at $make_payload" >&2; exit 2; }
 command -v gcab >/dev/null || { echo "gcab is not installed" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/kx-compare-kxbuild-gcab-XXXXXX)
@@ -28,33 +34,9 @@ mkdir -p "$payload" "$out"
 stub=$(type -P true)
 
 echo "Generating the payload in $payload ..."
-python3 - "$payload" $((200 << 20)) <<'EOF'
-import os, random, sys
-
-folder, total = sys.argv[1], int(sys.argv[2])
-rng = random.Random(42)
-written = index = 0
-while written < total:
-    size = 40000 + index % 7 * 40000
-    kind = index % 3
-    if kind == 0:  # compressed or enciphered data
-        data = rng.randbytes(size)
-    elif kind == 1:  # text
-        parts, length = [], 0
-        while length < size:
-            line = b"line %d of a readme or a configuration file\r\n" % length
-            parts.append(line)
-            length += len(line)
-        data = b"".join(parts)[:size]
-    else:  # code: structured, partly repetitive
-        data = b"".join(bytes([b % 16]) + b"\x8B\x45\x08\x50\xE8"
-                        for b in rng.randbytes(size // 6 + 1))[:size]
-    with open(os.path.join(folder, "file%d.bin" % index), "wb") as f:
-        f.write(data)
-    written += size
-    index += 1
-print("%d files, %d bytes" % (index, written))
-EOF
+python3 "$make_payload" "$payload" --mb 200 --files 2000
+# The files in kxbuild's order: by relative path, without regard to case.
+(cd "$payload" && find . -type f | sed 's|^\./||' | LC_ALL=C sort -f) >"$work/files.txt"
 
 cat >"$work/project/bench.xml" <<'EOF'
 <kx2project version="1.0">
@@ -82,10 +64,10 @@ cat >"$work/project/bench.xml" <<'EOF'
 EOF
 
 kx_command="'$kxbuild' '$work/project/bench.xml' -o '$out/setup' --target host --stub '$stub' --compression mszip >/dev/null"
-# The C locale sorts the names as kxbuild orders them.
-gcab_command="cd '$payload' && LC_ALL=C gcab -cz '$out/gcab.cab' * >/dev/null"
+gcab_command="cd '$payload' && xargs -d '\n' gcab -cz '$out/gcab.cab' <'$work/files.txt' >/dev/null"
 clean="rm -f '$out/setup' '$out/gcab.cab'"
 
+echo "$(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 if command -v hyperfine >/dev/null; then
   hyperfine --warmup 1 --runs "$runs" --prepare "$clean" --export-json "$work/times.json" \
     -n kxbuild "$kx_command" -n "gcab -cz" "$gcab_command"
@@ -107,6 +89,7 @@ else
   done
 fi
 
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 # The outputs of the last runs.
 eval "$clean"
 eval "$kx_command"

@@ -482,6 +482,36 @@ check "damaged data blocks: the temporary folder is removed" [ -z "$leftover" ]
 check "the damaged data blocks are really damaged" \
   bash -c "! cabextract -q -t '$setup' >/dev/null 2>&1"
 
+# ... and it never decompresses data at all: the data entries begin a folder of their own, so
+# with the first data block damaged the presetup files still come out whole.
+first_data_block() {  # package: the file offset of the first data block of the first data entry
+  python3 - "$1" <<'PY'
+import struct, sys
+b = open(sys.argv[1], "rb").read()
+end = struct.unpack_from("<I", b, len(b) - 18)[0] - 18  # the cabinet ends at the trailer
+cab = end
+while True:  # the header whose cabinet size reaches the trailer
+    cab = b.rfind(b"MSCF", 0, cab)
+    if cab < 0 or struct.unpack_from("<I", b, cab + 8)[0] == end - cab:
+        break
+at = cab + struct.unpack_from("<I", b, cab + 16)[0]
+for _ in range(struct.unpack_from("<H", b, cab + 28)[0]):
+    folder = struct.unpack_from("<H", b, at + 8)[0]
+    name = b[at + 16:b.index(b"\0", at + 16)]
+    if name[:5].lower() == b"data\\":
+        print(cab + struct.unpack_from("<I", b, cab + 36 + 8 * folder)[0] + 8)
+        break
+    at += 16 + len(name) + 1
+PY
+}
+fresh_copy damaged-first-data
+rm -rf "$install_dir"
+overwrite_at "$setup" "$(first_data_block "$setup")" "damaged damaged damaged"
+run_engine "$setup" /s
+check "a damaged first data block is not read while preparing, only when installing" \
+  contains 'Cannot install file'
+check "damaged first data block: the temporary folder is removed" [ -z "$leftover" ]
+
 # --- A signed package: the signature is appended after the marker and the PE header changes.
 if [ "$mode" = wine ]; then
   fresh_copy signed

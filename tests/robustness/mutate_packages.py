@@ -32,27 +32,29 @@ MARKER = b"KXPEND"
 SETUP = "DemoSetup"
 
 # ---------------------------------------------------------------------------------------------
-# Cabinets: a reader for the uncompressed single-folder cabinets kxbuild writes with
-# "--compression none", and a writer that stores any names and bytes.
+# Cabinets: a reader for the uncompressed cabinets kxbuild writes with "--compression none", and
+# a writer that stores any names and bytes in one folder.
 
 def read_cabinet(cab):
     """The entries of an uncompressed cabinet, in order: (name bytes, data, attributes)."""
     (cb_cabinet, coff_files, folders, files, flags) = struct.unpack_from("<8xI4xI6xHHH", cab, 0)
-    assert flags == 0 and folders == 1, "kxbuild writes one folder and no reserve"
-    (cab_start, blocks, compression) = struct.unpack_from("<IHH", cab, 36)
-    assert compression == 0, "build the base with --compression none"
-    data = bytearray()
-    at = cab_start
-    for _ in range(blocks):
-        (size, _) = struct.unpack_from("<HH", cab, at + 4)
-        data += cab[at + 8:at + 8 + size]
-        at += 8 + size
+    assert flags == 0, "kxbuild writes no reserve"
+    data = []  # of each folder
+    for folder in range(folders):
+        (cab_start, blocks, compression) = struct.unpack_from("<IHH", cab, 36 + 8 * folder)
+        assert compression == 0, "build the base with --compression none"
+        data.append(bytearray())
+        at = cab_start
+        for _ in range(blocks):
+            (size, _) = struct.unpack_from("<HH", cab, at + 4)
+            data[-1] += cab[at + 8:at + 8 + size]
+            at += 8 + size
     entries = []
     at = coff_files
     for _ in range(files):
-        (size, offset, _, _, _, attributes) = struct.unpack_from("<IIHHHH", cab, at)
+        (size, offset, folder, _, _, attributes) = struct.unpack_from("<IIHHHH", cab, at)
         end = cab.index(b"\0", at + 16)
-        entries.append((cab[at + 16:end], bytes(data[offset:offset + size]), attributes))
+        entries.append((cab[at + 16:end], bytes(data[folder][offset:offset + size]), attributes))
         at = end + 1
     return entries
 

@@ -124,7 +124,18 @@ struct Written {
   uint64_t size = 0;
 };
 
-class CabWriterTest : public testing::TestWithParam<TCabCompression> {
+// How a cabinet of the samples is cut into folders and made.
+struct Layout {
+  TCabCompression compression;
+  uint64_t folderSize;  // TCabWriter::kNoFolderLimit: one folder
+  unsigned jobs;
+};
+
+// Small folders, so that the samples fill several: the cut comes before the first data entry as
+// asked, and wherever an entry would take a folder past 40000 bytes.
+constexpr uint64_t kSmallFolders = 40000;
+
+class CabWriterTest : public testing::TestWithParam<Layout> {
  protected:
   ScratchFolder scratch_{CurrentTestName()};
   std::vector<Sample> samples_ = Samples();
@@ -155,13 +166,18 @@ class CabWriterTest : public testing::TestWithParam<TCabCompression> {
   }
 
   // Writes the samples as a cabinet behind stub; with a trailer the file becomes a package.
-  Written WriteCabinet(const std::string& path, const std::string& stub = "",
-                       bool trailer = false) {
+  Written WriteCabinet(const std::string& path, const std::string& stub = "", bool trailer = false,
+                       unsigned jobs = GetParam().jobs) {
     os::File file = os::File::Open(path, os::File::Mode::kCreate);
     EXPECT_TRUE(file.IsOpen()) << path;
     EXPECT_TRUE(file.Write(stub.data(), stub.size()));
-    TCabWriter writer(file, GetParam());
+    TCabWriter writer(file, GetParam().compression);
+    writer.SetFolderSize(GetParam().folderSize);
+    writer.SetJobs(jobs);
     for (const Sample& sample : samples_) {
+      if (GetParam().folderSize != TCabWriter::kNoFolderLimit && sample.name == "data\\a\\b.txt") {
+        writer.StartFolder();
+      }
       if (sample.fromDisk) {
         writer.AddFile(sample.name, SourcePath(sample));
       } else {
@@ -169,6 +185,7 @@ class CabWriterTest : public testing::TestWithParam<TCabCompression> {
       }
     }
     writer.Finish();
+    EXPECT_EQ(writer.FolderCount(), GetParam().folderSize == kSmallFolders ? 6u : 1u);
     if (trailer) {
       uint64_t data = 0;
       for (const TCabEntry& entry : writer.Entries()) {
@@ -250,9 +267,10 @@ TEST_P(CabWriterTest, CabinetBehindAStubIsTheSameBytesAndIsFoundThere) {
   ExpectUnpackerExtractsSamples(package);
 }
 
+// Whatever the number of threads that compress the folders.
 TEST_P(CabWriterTest, SameInputsGiveTheSameBytes) {
   WriteCabinet(scratch_.Path() + "first.cab");
-  WriteCabinet(scratch_.Path() + "second.cab");
+  WriteCabinet(scratch_.Path() + "second.cab", "", false, GetParam().jobs == 1 ? 4 : 1);
   const std::string first = ReadFileText(scratch_.Path() + "first.cab");
   EXPECT_FALSE(first.empty());
   EXPECT_TRUE(first == ReadFileText(scratch_.Path() + "second.cab"));
@@ -336,11 +354,16 @@ TEST_P(CabWriterTest, CabextractAndGcabListAndExtractIt) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Compression, CabWriterTest,
-                         testing::Values(TCabCompression::kNone, TCabCompression::kMszip),
-                         [](const testing::TestParamInfo<TCabCompression>& info) {
-                           return info.param == TCabCompression::kNone ? "None" : "Mszip";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, CabWriterTest,
+    testing::Values(Layout{TCabCompression::kNone, TCabWriter::kNoFolderLimit, 1},
+                    Layout{TCabCompression::kMszip, TCabWriter::kNoFolderLimit, 1},
+                    Layout{TCabCompression::kNone, kSmallFolders, 3},
+                    Layout{TCabCompression::kMszip, kSmallFolders, 3}),
+    [](const testing::TestParamInfo<Layout>& info) {
+      return std::string(info.param.compression == TCabCompression::kNone ? "None" : "Mszip") +
+             (info.param.folderSize == TCabWriter::kNoFolderLimit ? "OneFolder" : "Folders");
+    });
 
 class CabWriterLayoutTest : public testing::Test {
  protected:
@@ -408,6 +431,104 @@ TEST_F(CabWriterLayoutTest, CabinetOfEmptyFilesHasNoBlocksAndStillExtracts) {
     EXPECT_EQ(names, (std::vector<std::string>{"f0", "f1"}));
     EXPECT_TRUE(FileExists(scratch_.Path() + "out2"));
     EXPECT_EQ(FileSize(scratch_.Path() + "out2"), 0);
+  }
+}
+
+// The folders of a cabinet as its header and blocks describe them.
+struct ParsedFolder {
+  uint64_t bytes = 0;  // uncompressed, from its blocks
+  std::vector<uint64_t> blocks;
+};
+struct ParsedEntry {
+  uint16_t folder;
+  uint64_t offset, size;
+};
+
+void ParseCabinet(const std::string& bytes, std::vector<ParsedFolder>& folders,
+                  std::vector<ParsedEntry>& entries) {
+  ASSERT_GE(bytes.size(), 36u);
+  const size_t folderCount = LittleEndian(bytes, 26, 2);
+  const size_t fileCount = LittleEndian(bytes, 28, 2);
+  for (size_t f = 0; f < folderCount; ++f) {
+    ParsedFolder folder;
+    size_t at = LittleEndian(bytes, 36 + 8 * f, 4);
+    const size_t blocks = LittleEndian(bytes, 36 + 8 * f + 4, 2);
+    for (size_t b = 0; b < blocks; ++b) {
+      ASSERT_LE(at + 8, bytes.size());
+      folder.blocks.push_back(LittleEndian(bytes, at + 6, 2));
+      folder.bytes += folder.blocks.back();
+      at += 8 + LittleEndian(bytes, at + 4, 2);
+    }
+    folders.push_back(folder);
+  }
+  size_t at = LittleEndian(bytes, 16, 4);
+  for (size_t i = 0; i < fileCount; ++i) {
+    entries.push_back({static_cast<uint16_t>(LittleEndian(bytes, at + 8, 2)),
+                       LittleEndian(bytes, at + 4, 4), LittleEndian(bytes, at, 4)});
+    at = bytes.find('\0', at + 16) + 1;
+  }
+}
+
+// Entries lie whole in one folder, in folder order and one after the other; a folder ends at an
+// entry when the next would pass the folder size or StartFolder asked for it, never to leave a
+// folder of no bytes.
+TEST_F(CabWriterLayoutTest, FoldersAreCutBetweenEntries) {
+  struct Case {
+    const char* what;
+    std::vector<size_t> sizes;
+    uint64_t folderSize;
+    std::vector<size_t> startsBefore;
+    std::vector<uint16_t> folders;  // of each entry
+  } cases[] = {
+      {"no limit", {40000, 60000}, TCabWriter::kNoFolderLimit, {}, {0, 0}},
+      {"an empty entry stays before the cut", {40000, 0, 60000}, 50000, {}, {0, 0, 1}},
+      {"an entry over the size has a folder alone", {10, 100000, 10}, 32768, {}, {0, 1, 2}},
+      {"entries up to the size share", {20000, 12768, 1}, 32768, {}, {0, 0, 1}},
+      {"a cut asked takes effect at the next entry with bytes",
+       {100, 0, 100},
+       1 << 20,
+       {1},
+       {0, 0, 1}},
+      {"a cut asked before anything makes no empty folder", {100, 100}, 1 << 20, {0}, {0, 0}},
+      {"only empty entries: one folder", {0, 0}, 1, {1}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = scratch_.Path() + "cut.cab";
+    for (unsigned jobs : {1u, 2u}) {
+      {
+        os::File file = os::File::Open(path, os::File::Mode::kCreate);
+        TCabWriter writer(file, TCabCompression::kMszip);
+        writer.SetFolderSize(c.folderSize);
+        writer.SetJobs(jobs);
+        for (size_t i = 0; i < c.sizes.size(); ++i) {
+          for (size_t start : c.startsBefore) {
+            if (start == i) writer.StartFolder();
+          }
+          writer.AddData("f" + std::to_string(i), PseudoRandom(c.sizes[i], 20 + i), 0, 0);
+        }
+        writer.Finish();
+      }
+      std::vector<ParsedFolder> folders;
+      std::vector<ParsedEntry> entries;
+      ParseCabinet(ReadFileText(path), folders, entries);
+      ASSERT_EQ(entries.size(), c.sizes.size());
+      std::vector<uint16_t> seen;
+      std::vector<uint64_t> used(folders.size(), 0);
+      for (size_t i = 0; i < entries.size(); ++i) {
+        seen.push_back(entries[i].folder);
+        ASSERT_LT(entries[i].folder, folders.size());
+        EXPECT_EQ(entries[i].offset, used[entries[i].folder]) << i;
+        used[entries[i].folder] += entries[i].size;
+      }
+      EXPECT_EQ(seen, c.folders);
+      for (size_t f = 0; f < folders.size(); ++f) {
+        EXPECT_EQ(folders[f].bytes, used[f]) << "folder " << f;
+        for (size_t b = 0; b + 1 < folders[f].blocks.size(); ++b) {
+          EXPECT_EQ(folders[f].blocks[b], TCabWriter::kBlockSize) << "folder " << f;
+        }
+      }
+    }
   }
 }
 
@@ -499,6 +620,21 @@ TEST_F(CabWriterRefusalTest, SourceThatChangedSizeBeforeFinishIsReported) {
   writer_.AddFile("changing.txt", source);
   ASSERT_TRUE(WriteFileText(source, std::string(40000, 'a')));
   EXPECT_NE(ErrorOf([&] { writer_.Finish(); }).find("changed while the cabinet was written"),
+            std::string::npos);
+}
+
+// A fault in one folder stops the threads compressing the others, and is the one reported.
+TEST_F(CabWriterRefusalTest, SourceThatVanishedInAFolderAmongOthersIsReported) {
+  writer_.SetFolderSize(TCabWriter::kBlockSize);
+  writer_.SetJobs(3);
+  const std::string vanishing = scratch_.Path() + "vanishing.bin";
+  for (int i = 0; i < 12; ++i) {
+    const std::string source = i == 7 ? vanishing : scratch_.Path() + std::to_string(i) + ".bin";
+    ASSERT_TRUE(WriteFileText(source, PseudoRandom(3 * TCabWriter::kBlockSize, i)));
+    writer_.AddFile(std::to_string(i) + ".bin", source);
+  }
+  ASSERT_TRUE(DeleteFileForced(vanishing));
+  EXPECT_NE(ErrorOf([&] { writer_.Finish(); }).find("Cannot open file " + vanishing),
             std::string::npos);
 }
 

@@ -232,6 +232,42 @@ check "a second build succeeds" [ "$code" -eq 0 ]
 check "the main package is reproduced byte for byte" cmp -s "$main" "$proj/again/setup"
 check "the further package too" cmp -s "$extras" "$proj/again/extras.kxp"
 
+# --- folders: the data goes in folders of its own, cut between files; they are compressed on
+# several threads, and the output is the same bytes for any number of them
+for i in 1 2 3; do
+  { head -c 2000000 /dev/urandom; for j in $(seq 60000); do echo "line $j of part $i"; done; } \
+    >"$proj/payload/docs/part$i.txt"
+done
+folders_of() { od -A n -t u2 -j "${2:-0}" -N 2 "$1" | tr -d ' '; }  # package, cabinet offset
+mkdir -p "$proj/jobs1" "$proj/jobs4"
+kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/jobs1/setup")" --jobs 1
+check "--jobs 1 builds" [ "$code" -eq 0 ]
+kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/jobs4/setup")" --jobs 4
+check "--jobs 4 builds" [ "$code" -eq 0 ]
+check "... the same main package as --jobs 1" cmp -s "$proj/jobs1/setup" "$proj/jobs4/setup"
+check "... the same further package" cmp -s "$proj/jobs1/extras.kxp" "$proj/jobs4/extras.kxp"
+# db.pdb alone, then the small files with part1.txt, then part2.txt and part3.txt
+check "the further package has a folder for its presetup entry and three for its data" \
+  [ "$(folders_of "$proj/jobs4/extras.kxp" 26)" -eq 4 ]
+check "the main package's presetup and data entries are in folders of their own" \
+  [ "$(folders_of "$proj/jobs4/setup" $((stub_size + 26)))" -eq 2 ]
+check "cabextract tests the package of several folders" \
+  quietly cabextract -q -t "$proj/jobs4/extras.kxp"
+mkdir -p "$work/xg" && (cd "$work/xg" && gcab -x "$proj/jobs4/extras.kxp" >/dev/null 2>&1)
+mkdir -p "$work/xc" && cabextract -q -d "$work/xc" "$proj/jobs4/extras.kxp" 2>/dev/null
+parts_back() {  # folder extracted to
+  for i in 1 2 3; do cmp -s "$proj/payload/docs/part$i.txt" "$1/data/docs/part$i.txt" || return 1; done
+  cmp -s "$proj/payload/docs/manual.txt" "$1/data/docs/manual.txt"
+}
+check "gcab extracts every file of every folder" parts_back "$work/xg"
+check "cabextract too" parts_back "$work/xc"
+for jobs in 0 x 65; do
+  kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/jobs1/setup")" --jobs "$jobs"
+  check "--jobs $jobs is a usage error" [ "$code" -eq 2 ]
+  check "... saying what it needs" stderr_has "needs a number of threads"
+done
+rm -rf "$proj/payload/docs"/part*.txt "$proj/jobs1" "$proj/jobs4"
+
 # --- options override the <build> element
 kb "$(file_arg "$proj/project.xml")" -o "$(file_arg "$proj/again/plain")" --compression none
 check "--compression none builds" [ "$code" -eq 0 ]

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "BinaryKind.h"
 #include "CabWriter.h"
@@ -30,6 +31,13 @@ constexpr char kDataPrefix[] = "data\\";
 // The maintenance program every main package carries, as the engine takes it from the presetup
 // files.
 constexpr char kUninstallerName[] = "Uninstall.exe";
+// The uncompressed size at which a cabinet folder is closed. Each folder is a compression stream
+// of its own, so that folders compress in parallel. The history that starts empty in each costs
+// nothing measurable: on a mixed payload of 200 MiB the output was within 0.1% of one folder's
+// for every size from 64 KiB to 8 MiB (at 4 MiB 0.004% smaller). 4 MiB makes a few dozen folders
+// of such a payload to share among the cores, and at most twice as many as the cores wait in
+// memory.
+constexpr uint64_t kCabinetFolderSize = uint64_t{4} << 20;
 
 // ---------------------------------------------------------------------------------------------
 // Paths
@@ -1018,6 +1026,14 @@ class TBuilder {
     return built;
   }
 
+  // Folders compressed on every core by default; the bytes are the same for any number of jobs.
+  void SetUpFolders(TCabWriter& cab) const {
+    unsigned jobs = options_.Jobs;
+    if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+    cab.SetJobs(jobs);
+    cab.SetFolderSize(kCabinetFolderSize);
+  }
+
   TBuiltPackage WritePackageTo(os::File& output, const TPackagePlan& plan, bool isMain,
                                const std::string& stub, const std::string& packageXml,
                                const std::string& mainXml) {
@@ -1025,6 +1041,7 @@ class TBuilder {
       ThrowError("Cannot write %s: %s", plan.OutputPath.c_str(), os::LastErrorMessage().c_str());
     }
     TCabWriter cab(output, compression_);
+    SetUpFolders(cab);
     if (isMain) {
       if (build_.Splash) AddBitmap(cab, "splash.bmp", build_.Splash->Path, &*build_.Splash);
       if (!build_.PresetupBitmap.empty()) {
@@ -1047,6 +1064,9 @@ class TBuilder {
     constexpr uint32_t kArchive = os::kAttrArchive;
     cab.AddData("db.pdb", EncipherDatabase(packageXml), projectTime_, kArchive);
     if (isMain) cab.AddData("main.pdb", EncipherDatabase(mainXml), projectTime_, kArchive);
+    // Preparation stops at the first data entry: in folders of their own, the data entries are
+    // never decompressed then.
+    cab.StartFolder();
     for (const TDataFile& file : plan.DataFiles) cab.AddFile(file.Name, file.Path);
     cab.Finish();
 

@@ -33,6 +33,7 @@ struct TBuildOptions {
   std::string SignCommand;      // run on the main package once written (see Signing.h)
   std::string Compression;      // "none" or "mszip"
   bool FollowLinks = false;     // pack what payload links lead to outside the payload folder too
+  unsigned Jobs = 0;            // threads that compress; 0: one per core
 };
 
 // What one written package holds.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "OrderedWork.h"
 #include "support/Errors.h"
 
 namespace {
@@ -180,6 +181,96 @@ void TCabWriter::AddEntry(const std::string& name, uint64_t size, int64_t fileTi
   totalSize_ += size;
 }
 
+// One folder's data blocks, made on a worker thread: its entries are read, cut into blocks and
+// compressed in a stream of its own, and the block records handed on in chunks.
+class TCabWriter::FolderStream {
+ public:
+  FolderStream(TCabWriter& writer, const TWorkEmit& emit) : writer_(writer), emit_(emit) {
+    if (writer.compression_ == TCabCompression::kMszip) {
+      compressor_ = std::make_unique<Compressor>(writer.level_);
+    }
+    block_.reserve(kBlockSize);
+  }
+
+  void Run(const Folder& folder) {
+    for (size_t i = folder.first; i < folder.end; ++i) StreamEntry(i);
+    FlushBlock();
+    if (!out_.empty()) emit_(std::move(out_));
+  }
+
+ private:
+  // Large enough that handing a chunk over costs nothing next to making it.
+  static constexpr size_t kChunkSize = 256 * 1024;
+
+  void StreamEntry(size_t index) {
+    Source& source = writer_.sources_[index];
+    const TCabEntry& entry = writer_.entries_[index];
+    if (source.path.empty()) {
+      Append(source.data.data(), source.data.size());
+      std::string().swap(source.data);
+      return;
+    }
+    os::File file = os::File::Open(source.path, os::File::Mode::kRead);
+    if (!file.IsOpen()) {
+      ThrowError("Cannot open file %s: %s", source.path.c_str(), os::LastErrorMessage().c_str());
+    }
+    std::vector<char> buffer(kBlockSize);
+    uint64_t done = 0;
+    for (;;) {
+      const int64_t count = file.Read(buffer.data(), buffer.size());
+      if (count < 0) {
+        ThrowError("Cannot read file %s: %s", source.path.c_str(), os::LastErrorMessage().c_str());
+      }
+      if (count == 0) break;
+      done += static_cast<uint64_t>(count);
+      if (done > entry.Size) break;
+      Append(buffer.data(), static_cast<size_t>(count));
+    }
+    if (done != entry.Size) {
+      ThrowError("File %s changed while the cabinet was written: %llu bytes were expected",
+                 source.path.c_str(), static_cast<unsigned long long>(entry.Size));
+    }
+  }
+
+  void Append(const char* bytes, size_t count) {
+    while (count > 0) {
+      const size_t part = std::min<size_t>(count, kBlockSize - block_.size());
+      block_.insert(block_.end(), bytes, bytes + part);
+      bytes += part;
+      count -= part;
+      if (block_.size() == kBlockSize) FlushBlock();
+    }
+  }
+
+  void FlushBlock() {
+    if (block_.empty()) return;
+    const size_t record = out_.size();
+    out_.resize(record + kDataRecordSize);
+    if (compressor_) {
+      compressor_->Compress(block_, out_);
+    } else {
+      out_.insert(out_.end(), block_.begin(), block_.end());
+    }
+    uint8_t* header = out_.data() + record;
+    const uint16_t compressedSize = static_cast<uint16_t>(out_.size() - record - kDataRecordSize);
+    const uint16_t uncompressedSize = static_cast<uint16_t>(block_.size());
+    SetLe32(header, CabBlockChecksum(header + kDataRecordSize, compressedSize, uncompressedSize));
+    SetLe16(header + 4, compressedSize);
+    SetLe16(header + 6, uncompressedSize);
+    block_.clear();
+    if (out_.size() >= kChunkSize) {
+      emit_(std::move(out_));
+      out_ = {};
+    }
+  }
+
+  TCabWriter& writer_;
+  const TWorkEmit& emit_;
+  std::unique_ptr<Compressor> compressor_;
+  std::vector<uint8_t> block_;
+  std::vector<uint8_t> out_;
+};
+
 void TCabWriter::Finish() {
   if (finished_) ThrowError("The cabinet is finished already");
   if (entries_.empty()) ThrowError("A cabinet needs at least one file");
@@ -190,21 +281,41 @@ void TCabWriter::Finish() {
   finished_ = true;  // whatever happens below, the entries have been spent
   cabinetOffset_ = static_cast<uint64_t>(start);
   cabinetSize_ = 0;
-  if (compression_ == TCabCompression::kMszip) compressor_ = std::make_unique<Compressor>(level_);
-  block_.clear();
-  block_.reserve(kBlockSize);
+  PlanFolders();
   WriteHeaders();
-  for (size_t i = 0; i < entries_.size(); ++i) StreamEntry(i);
-  FlushBlock();
-  compressor_.reset();
-  PatchCabinetSize();
+  WriteFolders();
+  PatchHeader();
+}
+
+void TCabWriter::PlanFolders() {
+  folders_.assign(1, Folder{});
+  size_t nextStart = 0;  // in folderStarts_
+  bool cutAsked = false;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    while (nextStart < folderStarts_.size() && folderStarts_[nextStart] <= i) {
+      cutAsked = true;
+      ++nextStart;
+    }
+    const uint64_t size = entries_[i].Size;
+    Folder& current = folders_.back();
+    if (size > 0) {
+      const bool full = folderSize_ != kNoFolderLimit && current.bytes + size > folderSize_;
+      if (current.bytes > 0 && (cutAsked || full)) {
+        current.end = i;
+        folders_.push_back(Folder{i, i, 0, 0});
+      }
+      cutAsked = false;
+    }
+    folders_.back().bytes += size;
+  }
+  folders_.back().end = entries_.size();
 }
 
 void TCabWriter::WriteHeaders() {
   size_t filesSize = 0;
   for (const TCabEntry& entry : entries_) filesSize += kFileRecordSize + entry.Name.size() + 1;
-  const uint32_t firstBlock = static_cast<uint32_t>(kHeaderSize + kFolderSize + filesSize);
-  const uint32_t blocks = static_cast<uint32_t>((totalSize_ + kBlockSize - 1) / kBlockSize);
+  const size_t foldersSize = kFolderSize * folders_.size();
+  const uint32_t firstBlock = static_cast<uint32_t>(kHeaderSize + foldersSize + filesSize);
 
   std::vector<uint8_t> out;
   out.reserve(firstBlock);
@@ -212,91 +323,67 @@ void TCabWriter::WriteHeaders() {
   PutLe32(out, 0);  // reserved
   PutLe32(out, 0);  // cabinet size, filled in at the end
   PutLe32(out, 0);  // reserved
-  PutLe32(out, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first file record
+  PutLe32(out, static_cast<uint32_t>(kHeaderSize + foldersSize));  // first file record
   PutLe32(out, 0);                                                 // reserved
   out.push_back(3);                                                // version 1.3
   out.push_back(1);
-  PutLe16(out, 1);  // folders
+  PutLe16(out, static_cast<uint16_t>(folders_.size()));
   PutLe16(out, static_cast<uint16_t>(entries_.size()));
   PutLe16(out, 0);  // flags: no reserve, no previous or next cabinet
   PutLe16(out, 0);  // set identifier: fixed, for reproducible output
   PutLe16(out, 0);  // number in the set
 
-  PutLe32(out, firstBlock);
-  PutLe16(out, static_cast<uint16_t>(blocks));
-  PutLe16(out, compression_ == TCabCompression::kMszip ? kCompressMszip : kCompressNone);
+  PutFolderRecords(out);  // where the data begins is filled in at the end
 
-  uint32_t offset = 0;
-  for (const TCabEntry& entry : entries_) {
-    PutLe32(out, entry.Size);
-    PutLe32(out, offset);
-    PutLe16(out, 0);  // folder 0
-    PutLe16(out, entry.Date);
-    PutLe16(out, entry.Time);
-    PutLe16(out, entry.Attributes);
-    out.insert(out.end(), entry.Name.begin(), entry.Name.end());
-    out.push_back(0);
-    offset += entry.Size;
+  for (size_t f = 0; f < folders_.size(); ++f) {
+    uint32_t offset = 0;
+    for (size_t i = folders_[f].first; i < folders_[f].end; ++i) {
+      const TCabEntry& entry = entries_[i];
+      PutLe32(out, entry.Size);
+      PutLe32(out, offset);
+      PutLe16(out, static_cast<uint16_t>(f));
+      PutLe16(out, entry.Date);
+      PutLe16(out, entry.Time);
+      PutLe16(out, entry.Attributes);
+      out.insert(out.end(), entry.Name.begin(), entry.Name.end());
+      out.push_back(0);
+      offset += entry.Size;
+    }
   }
   Write(out.data(), out.size());
 }
 
-void TCabWriter::StreamEntry(size_t index) {
-  Source& source = sources_[index];
-  const TCabEntry& entry = entries_[index];
-  if (source.path.empty()) {
-    AppendToBlock(source.data.data(), source.data.size());
-    std::string().swap(source.data);
-    return;
-  }
-  os::File file = os::File::Open(source.path, os::File::Mode::kRead);
-  if (!file.IsOpen()) {
-    ThrowError("Cannot open file %s: %s", source.path.c_str(), os::LastErrorMessage().c_str());
-  }
-  std::vector<char> buffer(kBlockSize);
-  uint64_t done = 0;
-  for (;;) {
-    const int64_t count = file.Read(buffer.data(), buffer.size());
-    if (count < 0) {
-      ThrowError("Cannot read file %s: %s", source.path.c_str(), os::LastErrorMessage().c_str());
-    }
-    if (count == 0) break;
-    done += static_cast<uint64_t>(count);
-    if (done > entry.Size) break;
-    AppendToBlock(buffer.data(), static_cast<size_t>(count));
-  }
-  if (done != entry.Size) {
-    ThrowError("File %s changed while the cabinet was written: %llu bytes were expected",
-               source.path.c_str(), static_cast<unsigned long long>(entry.Size));
-  }
+// Workers compress the folders; this thread writes their blocks in folder order. Twice as many
+// folders as workers may be under way, so a worker rarely waits for the writing of another's.
+void TCabWriter::WriteFolders() {
+  TOrderedWorkLimits limits;
+  limits.Jobs = jobs_;
+  limits.Window = 2 * size_t{jobs_};
+  // A whole folder's output, stored blocks of random data included, fits below the limit; only
+  // a folder made larger by a single large entry waits for its turn to be written.
+  const uint64_t folderSize = folderSize_ == kNoFolderLimit ? 0 : folderSize_;
+  limits.HeldLimit = static_cast<size_t>(
+      std::min<uint64_t>(folderSize + folderSize / 16 + (1 << 20), uint64_t{256} << 20));
+  folders_[0].dataOffset = static_cast<uint32_t>(cabinetSize_);
+  RunOrderedWork(
+      folders_.size(), limits,
+      [this](size_t index, const TWorkEmit& emit) {
+        FolderStream(*this, emit).Run(folders_[index]);
+      },
+      [this](size_t, TWorkChunk& chunk) { Write(chunk.data(), chunk.size()); },
+      [this](size_t index) {
+        if (index + 1 < folders_.size()) {
+          folders_[index + 1].dataOffset = static_cast<uint32_t>(cabinetSize_);
+        }
+      });
 }
 
-void TCabWriter::AppendToBlock(const char* bytes, size_t count) {
-  while (count > 0) {
-    const size_t part = std::min<size_t>(count, kBlockSize - block_.size());
-    block_.insert(block_.end(), bytes, bytes + part);
-    bytes += part;
-    count -= part;
-    if (block_.size() == kBlockSize) FlushBlock();
+void TCabWriter::PutFolderRecords(std::vector<uint8_t>& out) const {
+  for (const Folder& folder : folders_) {
+    PutLe32(out, folder.dataOffset);
+    PutLe16(out, static_cast<uint16_t>((folder.bytes + kBlockSize - 1) / kBlockSize));
+    PutLe16(out, compression_ == TCabCompression::kMszip ? kCompressMszip : kCompressNone);
   }
-}
-
-void TCabWriter::FlushBlock() {
-  if (block_.empty()) return;
-  record_.assign(kDataRecordSize, 0);
-  if (compressor_) {
-    compressor_->Compress(block_, record_);
-  } else {
-    record_.insert(record_.end(), block_.begin(), block_.end());
-  }
-  const uint16_t compressedSize = static_cast<uint16_t>(record_.size() - kDataRecordSize);
-  const uint16_t uncompressedSize = static_cast<uint16_t>(block_.size());
-  SetLe32(record_.data(),
-          CabBlockChecksum(record_.data() + kDataRecordSize, compressedSize, uncompressedSize));
-  SetLe16(record_.data() + 4, compressedSize);
-  SetLe16(record_.data() + 6, uncompressedSize);
-  Write(record_.data(), record_.size());
-  block_.clear();
 }
 
 void TCabWriter::Write(const void* bytes, size_t count) {
@@ -310,22 +397,30 @@ void TCabWriter::Write(const void* bytes, size_t count) {
   cabinetSize_ += count;
 }
 
-void TCabWriter::PatchCabinetSize() {
-  const int64_t sizeField = static_cast<int64_t>(cabinetOffset_) + 8;
-  const int64_t end = static_cast<int64_t>(cabinetOffset_ + cabinetSize_);
-  uint8_t size[4];
-  SetLe32(size, static_cast<uint32_t>(cabinetSize_));
-  if (!output_.Seek(sizeField) || !output_.Write(size, sizeof(size))) {
+// The header's fields known only once the data is written: the cabinet's size and where each
+// folder's data begins.
+void TCabWriter::PatchHeader() {
+  std::vector<uint8_t> size;
+  PutLe32(size, static_cast<uint32_t>(cabinetSize_));
+  WriteAt(8, size);
+  std::vector<uint8_t> folders;
+  PutFolderRecords(folders);
+  WriteAt(kHeaderSize, folders);
+  if (!output_.Seek(static_cast<int64_t>(cabinetOffset_ + cabinetSize_))) {
+    ThrowError("Cannot write the cabinet: %s", os::LastErrorMessage().c_str());
+  }
+}
+
+void TCabWriter::WriteAt(uint64_t offset, const std::vector<uint8_t>& bytes) {
+  const int64_t at = static_cast<int64_t>(cabinetOffset_ + offset);
+  if (!output_.Seek(at) || !output_.Write(bytes.data(), bytes.size())) {
     ThrowError("Cannot write the cabinet: %s", os::LastErrorMessage().c_str());
   }
   // A file opened for appending takes the write at its end instead.
-  if (output_.Tell() != sizeField + 4) {
+  if (output_.Tell() != at + static_cast<int64_t>(bytes.size())) {
     ThrowError(
         "The cabinet's size could not be written into its header: the output must allow "
         "writing at a position (it may be open for appending)");
-  }
-  if (!output_.Seek(end)) {
-    ThrowError("Cannot write the cabinet: %s", os::LastErrorMessage().c_str());
   }
 }
 

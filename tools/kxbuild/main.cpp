@@ -14,7 +14,7 @@ const char kUsage[] =
     "usage: kxbuild PROJECT.xml [-o OUTPUT] [--target win32|win64|host] [--payload DIR]\n"
     "               [--stub FILE] [--uninstaller FILE] [--plugins DIR]\n"
     "               [--languages DIR] [--compression none|mszip] [--follow-links]\n"
-    "               [--sign \"COMMAND\"]\n";
+    "               [--sign \"COMMAND\"] [--jobs N]\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "kxbuild: %s\n", problem.c_str());
@@ -22,10 +22,23 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
+// More threads than this would only hold more folders in memory (twice as many as threads).
+constexpr unsigned kMaxJobs = 64;
+
+bool ParseJobs(const std::string& text, unsigned& jobs) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  jobs = static_cast<unsigned>(std::stoul(text));
+  return jobs >= 1 && jobs <= kMaxJobs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TBuildOptions options;
+  std::string jobs;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string* value = nullptr;
@@ -50,6 +63,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--follow-links") {
       options.FollowLinks = true;
       continue;
+    } else if (arg == "--jobs" || arg == "-j") {
+      value = &jobs;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -65,6 +80,9 @@ int main(int argc, char** argv) {
     *value = argv[++i];
   }
   if (options.ProjectFile.empty()) return Usage("no project file");
+  if (!jobs.empty() && !ParseJobs(jobs, options.Jobs)) {
+    return Usage("--jobs needs a number of threads from 1 to " + std::to_string(kMaxJobs));
+  }
 
   try {
     TBuildResult result = BuildProject(options);
