@@ -249,8 +249,10 @@ check "... the same further package" cmp -s "$proj/jobs1/extras.kxp" "$proj/jobs
 # db.pdb alone, then the small files with part1.txt, then part2.txt and part3.txt
 check "the further package has a folder for its presetup entry and three for its data" \
   [ "$(folders_of "$proj/jobs4/extras.kxp" 26)" -eq 4 ]
+# At least one folder of presetup entries (a large uninstaller, as the sanitized build's, takes
+# one of its own) and the data's; that preparation never reads a data block is the engine's test.
 check "the main package's presetup and data entries are in folders of their own" \
-  [ "$(folders_of "$proj/jobs4/setup" $((stub_size + 26)))" -eq 2 ]
+  [ "$(folders_of "$proj/jobs4/setup" $((stub_size + 26)))" -ge 2 ]
 check "cabextract tests the package of several folders" \
   quietly cabextract -q -t "$proj/jobs4/extras.kxp"
 mkdir -p "$work/xg" && (cd "$work/xg" && gcab -x "$proj/jobs4/extras.kxp" >/dev/null 2>&1)
