@@ -5,14 +5,14 @@
 #   rollback_sweep.sh wine ENGINE KXBUILD KXTOOL PROJECT_DIR WORKDIR [EVERY [PROJECT_FILE [ARGS...]]]
 # host: first a sweep of failed operations (KX_HOST_FAIL_AT=1..N, N the count of a successful
 # run), then autopilot aborts the run at each item event. wine: the abort sweep only, at every
-# EVERY-th item event (default 3), since each run under Wine takes seconds. $KX_SWEEP_EVERY=K
+# EVERY-th item event (default 4), since each run under Wine takes seconds. $KX_SWEEP_EVERY=K
 # makes the host try every K-th failure and abort only (the sanitized build, whose runs are slow).
 # PROJECT_FILE (default demo.xml) lies in PROJECT_DIR. A file sweep.sh beside it, when there is
 # one, is sourced with ARGS after the defaults below are set: it may prepare the project, plant
 # what the project expects on the machine, watch more and say which failures the run tolerates.
 set -u
 mode=$1 engine=$(realpath "$2") kxbuild=$(realpath "$3") kxtool=$(realpath "$4") demo=$5 work=$6
-every=${7:-3} project_file=${8:-demo.xml}
+every=${7:-4} project_file=${8:-demo.xml}
 shift $(($# < 8 ? $# : 8))
 rm -rf "$work" && mkdir -p "$work"
 source "$(dirname "$0")/checks.sh"
