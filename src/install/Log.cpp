@@ -51,12 +51,6 @@ std::string Variable(const std::string& name, const std::string& defaultValue = 
   return GetVariable(&MainDatabase(), name, defaultValue);
 }
 
-void SortIgnoringCase(std::vector<std::string>& list) {
-  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return UpperCaseText(a) < UpperCaseText(b);
-  });
-}
-
 // A key recorded so that a failing run removes it; unlogged, since the log names the entry
 // itself.
 void CreateUnloggedKeys(const std::string& key) {

@@ -246,6 +246,12 @@ std::string TextAfter(const std::string& text, char ch) {
   return text.substr(found + 1);
 }
 
+void SortIgnoringCase(std::vector<std::string>& list) {
+  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
+    return UpperCaseText(a) < UpperCaseText(b);
+  });
+}
+
 std::string NameOf(const std::string& line) { return TextBefore(line, '='); }
 
 std::string ValueOf(const std::string& line) { return TextAfter(line, '='); }

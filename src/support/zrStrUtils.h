@@ -48,6 +48,8 @@ inline unsigned char UpperChar(unsigned char c) { return kUpperCaseTable[c]; }
 
 // Text with every byte mapped through kUpperCaseTable.
 std::string UpperCaseText(const std::string& text);
+// Sorts list by UpperCaseText, as paths and registry keys compare on Windows.
+void SortIgnoringCase(std::vector<std::string>& list);
 
 // Whether a and b are equal with every byte mapped through kUpperCaseTable; no copy is made.
 bool SameText(std::string_view a, std::string_view b);

@@ -118,11 +118,8 @@ bool ParseLoggedProgram(const std::string& text, TLoggedProgram& program) {
 }
 
 int64_t TInstallLogRecords::RecordedTime(const std::string& file) const {
-  const std::string key = UpperCaseText(file);
-  for (const auto& [path, time] : FileTimes) {
-    if (path == key) return time;
-  }
-  return 0;
+  const auto recorded = FileTimes.find(UpperCaseText(file));
+  return recorded == FileTimes.end() ? 0 : recorded->second;
 }
 
 std::string TInstallLogRecords::Text(const std::string& key, const std::string& fallback) const {
@@ -158,7 +155,7 @@ bool ReadInstallLog(const std::string& path, TInstallLogRecords& records, std::s
     records.Assemblies.push_back(text);
   }
   for (const auto& [file, time] : SectionPairs(path, kFileTimesSection)) {
-    records.FileTimes.emplace_back(UpperCaseText(file), std::atoll(time.c_str()));
+    records.FileTimes[UpperCaseText(file)] = std::atoll(time.c_str());
   }
   records.Strings = SectionPairs(path, "Strings");
   std::string bad;

@@ -3,6 +3,8 @@
 // a log that cannot be read whole stops the removal before it begins.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,7 +52,7 @@ struct TInstallLogRecords {
   std::vector<TLoggedProgram> ProgramsBefore;
   std::vector<TLoggedProgram> ProgramsAfter;
   // The write time each installed file had when the log was written, by path (upper case).
-  std::vector<std::pair<std::string, int64_t>> FileTimes;
+  std::map<std::string, int64_t> FileTimes;
   // The texts of the removal, from the log's Strings section (the installation's language).
   std::vector<std::pair<std::string, std::string>> Strings;
 

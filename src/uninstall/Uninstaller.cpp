@@ -29,20 +29,22 @@ int ShowCommand(int code) {
   }
 }
 
+// Subfolders before their folders, subkeys before their keys.
 std::vector<std::string> ReverseSorted(std::vector<std::string> list) {
-  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return UpperCaseText(a) > UpperCaseText(b);
-  });
+  SortIgnoringCase(list);
+  std::reverse(list.begin(), list.end());
   return list;
+}
+
+// Paths as Windows compares them, for the lookups of every file.
+std::set<std::string> UpperCaseSet(const std::vector<std::string>& list) {
+  std::set<std::string> set;
+  for (const std::string& entry : list) set.insert(UpperCaseText(entry));
+  return set;
 }
 
 bool Exists(const std::string& path) {
   return os::GetFileAttributes(path) != os::kInvalidAttributes;
-}
-
-bool InList(const std::vector<std::string>& list, const std::string& path) {
-  return std::any_of(list.begin(), list.end(),
-                     [&path](const std::string& entry) { return SameText(entry, path); });
 }
 
 // The uninstall entry of the application whose UninstallString names this log: under HKLM, else
@@ -59,8 +61,19 @@ std::string FindEntry(const std::string& appID, const std::string& logPath) {
 }  // namespace
 
 TUninstaller::TUninstaller(std::string logPath, TInstallLogRecords records)
-    : logPath_(std::move(logPath)), records_(std::move(records)) {
+    : logPath_(std::move(logPath)),
+      records_(std::move(records)),
+      installed_(UpperCaseSet(records_.Files)),
+      shared_(UpperCaseSet(records_.SharedFiles)) {
   entryKey_ = FindEntry(records_.AppID, logPath_);
+}
+
+bool TUninstaller::IsKept(const std::string& file) const {
+  return kept_.count(UpperCaseText(file)) != 0;
+}
+
+bool TUninstaller::IsShared(const std::string& file) const {
+  return shared_.count(UpperCaseText(file)) != 0;
 }
 
 std::string TUninstaller::DisplayName() const {
@@ -86,7 +99,10 @@ TUninstallReport TUninstaller::Run() {
   // would otherwise make it look changed by the user.
   for (const std::string& file : records_.Files) {
     const int64_t recorded = records_.RecordedTime(file);
-    if (recorded != 0 && FileTime(file) > recorded) report_.KeptChanged.push_back(file);
+    if (recorded != 0 && FileTime(file) > recorded) {
+      report_.KeptChanged.push_back(file);
+      kept_.insert(UpperCaseText(file));
+    }
   }
   RemoveShortcuts();
   RemoveFonts();
@@ -139,7 +155,7 @@ void TUninstaller::RemoveShortcuts() {
 void TUninstaller::RemoveFonts() {
   diag::Phase phase("fonts");
   for (const TLoggedFont& font : records_.Fonts) {
-    if (InList(report_.KeptChanged, font.File)) continue;
+    if (IsKept(font.File)) continue;
     os::UnloadFontResource(font.File);
     if (RegValueExists(FontsKey(), font.Name) && !RegDeleteValue(FontsKey(), font.Name)) {
       Fail("Cannot remove the font " + font.Name);
@@ -154,8 +170,7 @@ void TUninstaller::RemoveIniKeys() {
   std::set<std::string> edited;
   for (const TLoggedIniKey& key : records_.IniKeys) {
     // A file the installation made goes as a whole, unless the user changed it since.
-    const bool goesWhole =
-        InList(records_.Files, key.File) && !InList(report_.KeptChanged, key.File);
+    const bool goesWhole = installed_.count(UpperCaseText(key.File)) != 0 && !IsKept(key.File);
     if (goesWhole || !FileExists(key.File)) continue;
     IniDeleteKey(key.File, key.Section, key.Key);
     edited.insert(key.File);
@@ -192,9 +207,9 @@ bool TUninstaller::IsSharedAndStillUsed(const std::string& file) {
 void TUninstaller::UnregisterServers() {
   diag::Phase phase("COM servers");
   for (const std::string& server : records_.Servers) {
-    if (InList(report_.KeptChanged, server) || !FileExists(server)) continue;
+    if (IsKept(server) || !FileExists(server)) continue;
     // A shared server that another installation still counts stays registered.
-    if (InList(records_.SharedFiles, server) && RegReadNumber(kSharedDllsKey, server, 0) > 1) {
+    if (IsShared(server) && RegReadNumber(kSharedDllsKey, server, 0) > 1) {
       continue;
     }
     if (!UnregisterServer(server)) Fail("Cannot unregister " + server);
@@ -226,8 +241,8 @@ void TUninstaller::RemoveFile(const std::string& file) {
 void TUninstaller::RemoveFiles() {
   diag::Phase phase("files");
   for (const std::string& file : records_.Files) {
-    if (InList(records_.SharedFiles, file)) continue;  // counted below
-    if (InList(report_.KeptChanged, file)) {
+    if (IsShared(file)) continue;  // counted below
+    if (IsKept(file)) {
       diag::Line(file + ": changed since the installation, kept");
     } else if (Exists(file)) {
       RemoveFile(file);
@@ -237,7 +252,7 @@ void TUninstaller::RemoveFiles() {
   // there before the installation counted at least twice.)
   for (const std::string& file : records_.SharedFiles) {
     if (IsSharedAndStillUsed(file) || !Exists(file)) continue;
-    if (InList(report_.KeptChanged, file)) {
+    if (IsKept(file)) {
       diag::Line(file + ": changed since the installation, kept");
     } else {
       RemoveFile(file);

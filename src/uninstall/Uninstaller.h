@@ -6,6 +6,7 @@
 // be removed now (a file in use) is left for the next start of Windows.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,16 @@ class TUninstaller {
   void RemoveFolders();
 
   bool IsSharedAndStillUsed(const std::string& file);
+  bool IsKept(const std::string& file) const;
+  bool IsShared(const std::string& file) const;
   void RemoveFile(const std::string& file);
   void Fail(const std::string& what);
 
   std::string logPath_;
   TInstallLogRecords records_;
-  std::string entryKey_;  // the uninstall entry, "" when none names this log
+  std::set<std::string> installed_;  // the log's files, upper case
+  std::set<std::string> shared_;     // its shared files, upper case
+  std::set<std::string> kept_;       // the files the user changed, upper case
+  std::string entryKey_;             // the uninstall entry, "" when none names this log
   TUninstallReport report_;
 };

@@ -93,10 +93,6 @@ run_setup "$setup" /s
 check "cancelled at the closing dialogs: exit -1" [ "$code" -eq 255 ]
 check "cancelled at the closing dialogs: the installation was whole, then rolled back" \
   bash -c '! [ -e "$1" ] && grep -q "\"event\":\"EV_AFTERINSTALL\"" "$2"' _ "$default_dir" "$work/trace.jsonl"
-keys_absent() {  # key...
-  local key
-  for key; do ! run "$kxtool" reg list "$key" >/dev/null 2>&1 || return 1; done
-}
 check "cancelled at the closing dialogs: no registry value or uninstall entry left" \
   keys_absent "$product_key" "$uninstall_key"
 check "cancelled at the closing dialogs: the plug-ins hear the run failed" \

@@ -52,6 +52,12 @@ program_files="$drive_c/Program Files"
 # kxtool on the machine the engine installs on: the host's registry store or Wine's registry.
 kx() { run "$kxtool" "$@" | tr -d '\r'; }
 
+# True when none of the registry keys exists.
+keys_absent() {  # key...
+  local key
+  for key; do ! run "$kxtool" reg list "$key" >/dev/null 2>&1 || return 1; done
+}
+
 # Forgets every run waiting for a restart: its RunOnce value and its temporary folder. Wine's
 # machine is the whole suite's, and its next restart would resume them all.
 forget_resumes() {

@@ -52,10 +52,6 @@ uninstall() {
   [ "$code" -eq 0 ] || return 0
   for _ in $(seq 50); do [ -e "$uninstaller" ] || break; sleep 0.2; done
 }
-keys_absent() {  # key...
-  local key
-  for key; do ! run "$kxtool" reg list "$key" >/dev/null 2>&1 || return 1; done
-}
 gone() { [ ! -e "$install_dir" ] && keys_absent "$entry_key" "$product_key"; }
 
 # --- A file the user changed since the installation stays, and is named; the rest goes.

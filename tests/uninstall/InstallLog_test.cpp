@@ -24,7 +24,9 @@ TEST(InstallLogRecordTest, RecordsAreTakenApartOrRefused) {
   for (const Case& c : values) {
     TLoggedValue value;
     EXPECT_EQ(ParseLoggedValue(c.text, value), c.parsed) << c.text;
-    if (c.parsed) EXPECT_EQ((std::vector<std::string>{value.Key, value.Name}), c.fields) << c.text;
+    if (c.parsed) {
+      EXPECT_EQ((std::vector<std::string>{value.Key, value.Name}), c.fields) << c.text;
+    }
   }
   const Case iniKeys[] = {
       {"'C:\\a b\\x.ini','Sect','Key'", true, {"C:\\a b\\x.ini", "Sect", "Key"}},
@@ -35,7 +37,9 @@ TEST(InstallLogRecordTest, RecordsAreTakenApartOrRefused) {
   for (const Case& c : iniKeys) {
     TLoggedIniKey key;
     EXPECT_EQ(ParseLoggedIniKey(c.text, key), c.parsed) << c.text;
-    if (c.parsed) EXPECT_EQ((std::vector<std::string>{key.File, key.Section, key.Key}), c.fields);
+    if (c.parsed) {
+      EXPECT_EQ((std::vector<std::string>{key.File, key.Section, key.Key}), c.fields);
+    }
   }
 }
 

@@ -108,9 +108,8 @@ std::vector<std::string> FoldersLeft(const TInstallLogRecords& records) {
   for (const std::string& folder : records.Folders) {
     if (FolderExists(folder)) left.push_back(folder);
   }
-  std::sort(left.begin(), left.end(), [](const std::string& a, const std::string& b) {
-    return UpperCaseText(a) > UpperCaseText(b);
-  });
+  SortIgnoringCase(left);
+  std::reverse(left.begin(), left.end());  // subfolders first
   return left;
 }
 
