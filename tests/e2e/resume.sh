@@ -127,6 +127,12 @@ check "the restart puts the new file in place" cmp "$demo/payload/app/readme.txt
 check "the resumed run writes the registry" present 'HKCU\Software\Kx Demo\Demo Product' Runs
 check "the resumed run runs the programs after the installation" [ "$(marks)" = after ]
 check "the RunOnce value is gone" [ "$(run_once_values)" -eq 0 ]
+uninstall_quietly KxDemo
+check "the uninstaller keeps the file that was there and removes the rest" \
+  bash -c '[ "$1" -eq 0 ] && cmp -s "$2/readme.txt" "$3" && [ ! -e "$2/bin" ] &&
+    [ ! -e "$2/install.log" ] && [ ! -e "$2/Uninstall.exe" ]' _ "$code" "$install_dir" \
+  "$demo/payload/app/readme.txt"
+check "... and the registry values the resumed run wrote" absent 'HKCU\Software\Kx Demo'
 
 # --- Keys made before the restart are rolled back when the resumed run fails.
 fresh_machine

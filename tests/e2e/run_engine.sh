@@ -320,6 +320,8 @@ if [ "$mode" = wine ]; then
   forget_counter_and_moves
 fi
 chmod -R u+w "$kinds"
+# The run above waits for a restart that never comes: what it put in place goes by hand.
+rm -rf "$install_dir"
 
 # Variants of the demo, each with its own plug-in settings or plug-in library.
 variant() {  # name, sed script for autopilot.ini, sed script for demo.xml; sets $setup
@@ -364,6 +366,10 @@ run_engine "$setup" /s
 check "a further package elsewhere is found through the plug-in" installed
 check "the plug-in was asked for docs.kxp" \
   bash -c "grep -q '\"event\":\"EV_GETPACKAGE\".*\"first\":\"docs.kxp\"' '$work/elsewhere.jsonl'"
+uninstall_quietly KxDemo
+check "installed from two folders, uninstalled: the files and the entry are gone" \
+  bash -c '[ "$0" -eq 0 ] && [ ! -e "$1/readme.txt" ] && [ ! -e "$1/install.log" ]' "$code" "$install_dir"
+check "installed from two folders, uninstalled: no uninstall entry" keys_absent "$uninstall_key\KxDemo"
 rm -rf "$dir/disk2"
 run_engine "$setup" /s
 check "a further package nowhere: the plug-in's folder is tried, then the run fails" \
