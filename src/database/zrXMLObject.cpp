@@ -1,7 +1,6 @@
 #include "database/zrXMLObject.h"
 
 #include <algorithm>
-#include <charconv>
 #include <stdexcept>
 #include <utility>
 
@@ -32,21 +31,9 @@ std::string EnumeratorText(std::span<const char* const> names, int64_t ordinal,
   return name.substr(std::min(prefix.size(), name.size()));
 }
 
-double TextToFloat(const std::string& text) {
-  std::string trimmed = Trim(text);
-  double value = 0;
-  const char* end = trimmed.data() + trimmed.size();
-  auto [ptr, error] = std::from_chars(trimmed.data(), end, value);
-  if (error != std::errc() || ptr != end) return 0;
-  return value;
-}
+double TextToFloat(const std::string& text) { return TextToDouble(Trim(text)).value_or(0); }
 
-std::string FloatToText(double value) {
-  char buffer[64];
-  auto [ptr, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  if (error != std::errc()) return "0";
-  return std::string(buffer, ptr);
-}
+std::string FloatToText(double value) { return DoubleToText(value); }
 
 uint32_t TextToSet(std::span<const char* const> names, const std::string& text,
                    const std::string& prefix) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -31,7 +30,7 @@ size_t SkipSign(const std::string& text, size_t pos) {
   return pos < text.size() && (text[pos] == '+' || text[pos] == '-') ? pos + 1 : pos;
 }
 
-// Checks the grammar of a decimal number from pos to the end of text. std::from_chars alone
+// Checks the grammar of a decimal number from pos to the end of text. TextToDouble alone
 // would also take "inf", "nan" and other forms the setting files never mean.
 bool IsDecimalNumber(const std::string& text, size_t pos) {
   pos = SkipSign(text, pos);
@@ -59,13 +58,9 @@ std::string UIntToText(uint32_t value) { return std::to_string(value); }
 double ReadNumber(const std::string& text, double defaultValue) {
   size_t pos = text.find_first_not_of(' ');
   if (pos == std::string::npos || !IsDecimalNumber(text, pos)) return defaultValue;
-  // from_chars takes "-" but not "+".
+  // TextToDouble takes "-" but not "+".
   if (text[pos] == '+') ++pos;
-  double value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data() + pos, end, value, std::chars_format::general);
-  if (ec != std::errc() || ptr != end) return defaultValue;
-  return value;
+  return TextToDouble(text.substr(pos)).value_or(defaultValue);
 }
 
 long double ReadExtendedNumber(const std::string& text, long double defaultValue) {

@@ -1,7 +1,7 @@
 #include "expressions/zrExprEval.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -18,11 +18,15 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::string Formatted(long double value, std::chars_format format, int precision) {
+enum class Notation { Fixed, Scientific };
+
+// printf rather than to_chars: the extended to_chars would bring the C++ library's tables of
+// powers (over 200 KB) into every program.
+std::string Formatted(long double value, Notation notation, int precision) {
   char buffer[128];  // 15 digits before the point and 19 after, or an exponent of 4 digits
-  const std::to_chars_result written =
-      std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
-  return std::string(buffer, written.ptr);
+  std::snprintf(buffer, sizeof buffer, notation == Notation::Fixed ? "%.*Lf" : "%.*Le", precision,
+                value);
+  return buffer;
 }
 
 void TrimFractionZeros(std::string& digits) {
@@ -40,12 +44,13 @@ bool Has(const TzrEvaluator::CharSet& set, char c) {
 std::string FormatNumber(long double value) {
   if (!std::isfinite(value)) throw KxError("Floating point overflow.");
   if (value == 0) return "0";
-  // to_chars writes the extended value itself, whatever its range, and never a locale's point.
-  const std::string scientific = Formatted(value, std::chars_format::scientific, 14);
+  // printf writes the extended value itself, whatever its range; the engine never sets a C
+  // locale, so the point is ".".
+  const std::string scientific = Formatted(value, Notation::Scientific, 14);
   const size_t e = scientific.find('e');
   const int exponent = std::atoi(scientific.c_str() + e + 1);
   if (exponent >= -5 && exponent < 15) {
-    std::string fixed = Formatted(value, std::chars_format::fixed, 14 - exponent);
+    std::string fixed = Formatted(value, Notation::Fixed, 14 - exponent);
     TrimFractionZeros(fixed);
     return fixed;
   }

@@ -1,7 +1,11 @@
 #include "support/zrStrUtils.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -386,6 +390,60 @@ std::string BeforeLastUnquotedBackslash(const std::string& text) {
 
 // ---------------------------------------------------------------------------------------------
 // Numbers
+
+std::optional<double> TextToDouble(const std::string& text) {
+  if (text.empty() || text[0] == '+' || text.find_first_of(" \t\r\nxX") != std::string::npos) {
+    return std::nullopt;
+  }
+  // The engine never sets a C locale, so the point is ".".
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || end == text.c_str()) return std::nullopt;
+  if (errno == ERANGE && (std::isinf(value) || value == 0)) return std::nullopt;
+  return value;
+}
+
+namespace {
+
+// "d.ddde+XX" with the fewest digits that still read back as value.
+std::string ShortestScientific(double value) {
+  char buffer[40];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, value);
+    if (std::strtod(buffer, nullptr) == value) break;
+  }
+  return buffer;
+}
+
+}  // namespace
+
+std::string DoubleToText(double value) {
+  if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  if (value == 0) return std::signbit(value) ? "-0" : "0";
+  const std::string scientific = ShortestScientific(std::fabs(value));
+  const size_t e = scientific.find('e');
+  std::string digits = scientific.substr(0, 1) + (e > 1 ? scientific.substr(2, e - 2) : "");
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int exponent = std::atoi(scientific.c_str() + e + 1);
+  const int count = static_cast<int>(digits.size());
+
+  std::string fixed;
+  if (exponent < 0) {
+    fixed = "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  } else if (count <= exponent + 1) {
+    fixed = digits + std::string(static_cast<size_t>(exponent + 1 - count), '0');
+  } else {
+    fixed = digits.substr(0, static_cast<size_t>(exponent) + 1) + "." +
+            digits.substr(static_cast<size_t>(exponent) + 1);
+  }
+  char power[16];
+  std::snprintf(power, sizeof power, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+  const std::string shortest = digits.substr(0, 1) + (count > 1 ? "." + digits.substr(1) : "") + power;
+  const std::string& chosen = shortest.size() < fixed.size() ? shortest : fixed;
+  return value < 0 ? "-" + chosen : chosen;
+}
 
 std::optional<int32_t> TextToInt(const std::string& text) {
   size_t pos = text.find_first_not_of(' ');

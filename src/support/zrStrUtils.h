@@ -142,6 +142,16 @@ std::string BeforeLastUnquotedBackslash(const std::string& text);
 // "-" the magnitude may reach $80000000. nullopt when the text cannot be read or overflows.
 std::optional<int32_t> TextToInt(const std::string& text);
 
+// The whole of text as a double in C notation: digits with an optional point and exponent, or
+// "inf"/"nan", optionally after "-"; no "+", blanks or hexadecimal. nullopt when something is
+// left over or the value lies beyond the range (an overflow, or a non-zero value that reads as
+// zero). Leaves the floating-point tables of the C++ library out of every program.
+std::optional<double> TextToDouble(const std::string& text);
+
+// The shortest text that TextToDouble reads back as value: fixed or scientific ("1e+20",
+// "1e-04"), whichever is shorter, fixed on a tie; "inf", "nan" and "-0" as they are.
+std::string DoubleToText(double value);
+
 // Text read as hexadecimal ("$" is put in front unless text already holds one), by TextToInt.
 // 0 when it cannot be read.
 int32_t HexToInt(const std::string& text);
