@@ -9,6 +9,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <string>
 
 #include "os/os.h"
 #include "os/win32/Security.h"
@@ -326,3 +328,25 @@ void DestroyIcon(IconHandle icon) {
 }
 
 }  // namespace os
+
+// The C++ library's own handler for an exception nobody caught demangles the exception's type
+// name, which links its whole demangler (46 KB) into every program. This one says the same
+// without the type's name, then ends the program as the library's would.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+  const char* reason = "terminate called without an active exception";
+  std::string what;
+  if (const std::exception_ptr exception = std::current_exception()) {
+    reason = "terminate called after throwing an exception";
+    try {
+      std::rethrow_exception(exception);
+    } catch (const std::exception& error) {
+      what = error.what();
+    } catch (...) {
+    }
+  }
+  std::fprintf(stderr, "%s\n", reason);
+  if (!what.empty()) std::fprintf(stderr, "  what():  %s\n", what.c_str());
+  std::abort();
+}
+}  // namespace __gnu_cxx
