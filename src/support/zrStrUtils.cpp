@@ -440,7 +440,8 @@ std::string DoubleToText(double value) {
   }
   char power[16];
   std::snprintf(power, sizeof power, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  const std::string shortest = digits.substr(0, 1) + (count > 1 ? "." + digits.substr(1) : "") + power;
+  const std::string shortest =
+      digits.substr(0, 1) + (count > 1 ? "." + digits.substr(1) : "") + power;
   const std::string& chosen = shortest.size() < fixed.size() ? shortest : fixed;
   return value < 0 ? "-" + chosen : chosen;
 }
