@@ -2,8 +2,7 @@
 // lives in zrIniCache.cpp.
 #include <charconv>
 #include <cstring>
-#include <mutex>
-#include <random>
+#include <atomic>
 
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
@@ -164,13 +163,16 @@ std::vector<uint8_t> MultiStringBytes(const std::vector<std::string>& lines) {
   return data;
 }
 
-// Seeded once, on first use; shared by every thread.
+// A draw from the system's random source, 0..2147483646; should the source fail, a counter, so
+// that a search for a free name still moves on. (A generator of the C++ library would put its
+// random device into every program for this one use.)
 uint32_t RandomValueNumber() {
-  static std::mutex mutex;
-  static std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<uint32_t> distribution(0, 2147483646);
-  std::lock_guard<std::mutex> lock(mutex);
-  return distribution(generator);
+  uint32_t value = 0;
+  if (!os::RandomBytes(&value, sizeof value)) {
+    static std::atomic<uint32_t> counter{0};
+    value = ++counter;
+  }
+  return value % 2147483647u;
 }
 
 }  // namespace
