@@ -31,10 +31,6 @@ std::string EnumeratorText(std::span<const char* const> names, int64_t ordinal,
   return name.substr(std::min(prefix.size(), name.size()));
 }
 
-double TextToFloat(const std::string& text) { return TextToDouble(Trim(text)).value_or(0); }
-
-std::string FloatToText(double value) { return DoubleToText(value); }
-
 uint32_t TextToSet(std::span<const char* const> names, const std::string& text,
                    const std::string& prefix) {
   uint32_t bits = 0;
@@ -171,7 +167,7 @@ void SetText(TXMLObject& object, const TXMLPropInfo* property, const std::string
       property->SetOrdinal(object, std::max(0, FindEnumerator(property->EnumNames, prefix + text)));
       break;
     case TXMLPropKind::Float:
-      property->SetFloat(object, TextToFloat(text));
+      property->SetFloat(object, TextToDouble(Trim(text)).value_or(0));
       break;
     case TXMLPropKind::String:
     case TXMLPropKind::Variant:
@@ -211,7 +207,7 @@ std::string GetText(const TXMLObject& object, const TXMLPropInfo* property,
     case TXMLPropKind::Enum:
       return EnumeratorText(property->EnumNames, property->GetOrdinal(object), prefix);
     case TXMLPropKind::Float:
-      return FloatToText(property->GetFloat(object));
+      return DoubleToText(property->GetFloat(object));
     case TXMLPropKind::String:
     case TXMLPropKind::Variant:
       return property->GetString(object);

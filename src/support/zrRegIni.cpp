@@ -1,8 +1,8 @@
 // zrRegIni, the registry half: values reached by key path strings; see zrRegIni.h. The INI half
 // lives in zrIniCache.cpp.
+#include <atomic>
 #include <charconv>
 #include <cstring>
-#include <atomic>
 
 #include "support/zrRegIni.h"
 #include "support/zrStrUtils.h"
